@@ -1,0 +1,10 @@
+// The two tables built from the record once the data file is read:
+// pooled allele frequencies and the number of typed genes per population and locus.
+#pragma once
+
+#include "datastr.h"
+
+// freq[l][k]: share of allele k among all typed genes of locus l, all
+// populations pooled. ngenes[p][l]: typed genes of population p at locus l.
+// Only entries inside the data set's ranges are written.
+void buildtables(const datastr* data, float freq[][MAXALLELES], std::int32_t ngenes[][MAXLOCI]);
