@@ -1,6 +1,9 @@
 #include "estimate.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <iostream>
 
 #include "../reader/reader.h"
@@ -49,24 +52,55 @@ void firstsums(long double theta, long double r, const int* n, int npops, long d
 }
 
 // sums[p] += term(0) + ... + term(n[p] - 1), one after the other, for
-// populations 1..npops: each population continues its own sum.
+// populations 1..npops: each population continues its own sum. The sums are
+// independent, so they are carried four at a time, in order of decreasing n,
+// so that the four run side by side for almost their whole length.
 template <bool Squared>
 void addsums(long double theta, long double r, const int* n, int npops, long double* sums)
 {
-    int most = 0;
+    // (n << 8 | p), largest n first; populations without a gene are left out.
+    std::uint64_t order[MAXPOPS];
+    int active = 0;
     for (int p = 1; p <= npops; ++p)
-        most = n[p] > most ? n[p] : most;
+        if (n[p] > 0)
+            order[active++] = static_cast<std::uint64_t>(n[p]) << 8 | static_cast<std::uint64_t>(p);
+    std::sort(order, order + active, std::greater<>());
+    auto pop = [&](int q) { return static_cast<int>(order[q] & 0xff); };
+
+    const int most = active > 0 ? n[pop(0)] : 0;
     long double terms[CHUNK];
     for (int i0 = 0; i0 < most; i0 += CHUNK) {
         const int len = most - i0 < CHUNK ? most - i0 : CHUNK;
         for (int j = 0; j < len; ++j)
             terms[j] = term<Squared>(theta, r, i0 + j);
-        for (int p = 1; p <= npops; ++p) {
-            const int m = n[p] - i0 < len ? n[p] - i0 : len;
-            long double s = sums[p];
-            for (int j = 0; j < m; ++j)
-                s += terms[j];
-            sums[p] = s;
+        auto length = [&](int q) { return std::clamp(n[pop(q)] - i0, 0, len); };
+        constexpr int W = 6;
+        int q = 0;
+        for (; q + W - 1 < active && length(q + W - 1) > 0; q += W) {
+            long double x[W];
+            for (int w = 0; w < W; ++w)
+                x[w] = sums[pop(q + w)];
+            const int common = length(q + W - 1);
+            for (int j = 0; j < common; ++j) {
+                const long double t = terms[j];
+                x[0] += t;
+                x[1] += t;
+                x[2] += t;
+                x[3] += t;
+                x[4] += t;
+                x[5] += t;
+            }
+            for (int w = 0; w < W - 1; ++w)
+                for (int j = common, m = length(q + w); j < m; ++j)
+                    x[w] += terms[j];
+            for (int w = 0; w < W; ++w)
+                sums[pop(q + w)] = x[w];
+        }
+        for (; q < active; ++q) {
+            long double x = sums[pop(q)];
+            for (int j = 0, m = length(q); j < m; ++j)
+                x += terms[j];
+            sums[pop(q)] = x;
         }
     }
 }

@@ -300,6 +300,18 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
     }
 
     for (int l = 1; l <= nloci; ++l) {
+        // Most genotypes are three bytes between white space, like A/B: take
+        // them straight from the buffer when they are there whole.
+        if (const unsigned char* q = in.pos; in.end - q >= 5) {
+            q += white(*q);
+            if (!white(q[0]) && !white(q[1]) && !white(q[2]) && white(q[3]) && q[1] == format.separator &&
+                (l < nloci || (q[2] != ',' && q[2] != ';'))) {
+                count(l, q[0]);
+                count(l, q[2]);
+                in.pos = q + 4;
+                continue;
+            }
+        }
         const genotype g = readgenotype(in);
         const bool closing = l == nloci && g.closes();
         const std::size_t len = closing ? g.len - 1 : g.len;
