@@ -424,6 +424,9 @@ void getdata(const char* filename, datastr* data)
 
 void errorloop()
 {
+#ifdef VORN_FUZZING
+    throw runended{};
+#endif
     for (;;) {
         std::cerr << "\ntype \"quit\" to close program>>  ";
         // Read one reply word; only its length and its first bytes matter.

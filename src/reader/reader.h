@@ -10,6 +10,12 @@
 // standard input ends, then ends the process with status 8. Every run ends here.
 [[noreturn]] void errorloop();
 
+#ifdef VORN_FUZZING
+// Fuzz builds only: errorloop() throws this instead of prompting, so that the
+// harness gets control back after every rejected input.
+struct runended {};
+#endif
+
 // Where the reader's bytes come from: a file read in blocks into buf, or a
 // block of memory given whole (file is then null). pos..end is what is
 // buffered and not yet read.
