@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <functional>
 #include <iostream>
 
 #include "../reader/reader.h"
@@ -53,54 +51,108 @@ void firstsums(long double theta, long double r, const int* n, int npops, long d
 
 // sums[p] += term(0) + ... + term(n[p] - 1), one after the other, for
 // populations 1..npops: each population continues its own sum. The sums are
-// independent, so they are carried four at a time, in order of decreasing n,
-// so that the four run side by side for almost their whole length.
+// independent, so they are carried six at a time, side by side. Populations
+// are taken roughly in order of decreasing n, so that the six sums of a group
+// have about the same length.
 template <bool Squared>
 void addsums(long double theta, long double r, const int* n, int npops, long double* sums)
 {
-    // (n << 8 | p), largest n first; populations without a gene are left out.
-    std::uint64_t order[MAXPOPS];
-    int active = 0;
+    int most = 0;
+    for (int p = 1; p <= npops; ++p)
+        most = n[p] > most ? n[p] : most;
+
+    // Populations with genes, bucketed by n on a scale of 64 steps, the
+    // largest bucket first; the order only matters for speed.
+    constexpr int BUCKETS = 64;
+    int shift = 0;
+    while ((most >> shift) >= BUCKETS)
+        ++shift;
+    int start[BUCKETS] = {};
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
-            order[active++] = static_cast<std::uint64_t>(n[p]) << 8 | static_cast<std::uint64_t>(p);
-    std::sort(order, order + active, std::greater<>());
-    auto pop = [&](int q) { return static_cast<int>(order[q] & 0xff); };
+            ++start[n[p] >> shift];
+    int active = 0;
+    for (int b = BUCKETS - 1; b >= 0; --b) {
+        const int size = start[b];
+        start[b] = active;
+        active += size;
+    }
+    int order[MAXPOPS];
+    for (int p = 1; p <= npops; ++p)
+        if (n[p] > 0)
+            order[start[n[p] >> shift]++] = p;
 
-    const int most = active > 0 ? n[pop(0)] : 0;
     long double terms[CHUNK];
     for (int i0 = 0; i0 < most; i0 += CHUNK) {
         const int len = most - i0 < CHUNK ? most - i0 : CHUNK;
         for (int j = 0; j < len; ++j)
             terms[j] = term<Squared>(theta, r, i0 + j);
-        auto length = [&](int q) { return std::clamp(n[pop(q)] - i0, 0, len); };
-        constexpr int W = 6;
+        auto length = [&](int q) { return std::clamp(n[order[q]] - i0, 0, len); };
         int q = 0;
-        for (; q + W - 1 < active && length(q + W - 1) > 0; q += W) {
-            long double x[W];
-            for (int w = 0; w < W; ++w)
-                x[w] = sums[pop(q + w)];
-            const int common = length(q + W - 1);
-            for (int j = 0; j < common; ++j) {
-                const long double t = terms[j];
-                x[0] += t;
-                x[1] += t;
-                x[2] += t;
-                x[3] += t;
-                x[4] += t;
-                x[5] += t;
+        for (; q + 6 <= active; q += 6) {
+            // Six populations, ordered by decreasing length within the group.
+            int g[6], m[6];
+            for (int w = 0; w < 6; ++w) {
+                int v = w;
+                for (; v > 0 && m[v - 1] < length(q + w); --v) {
+                    g[v] = g[v - 1];
+                    m[v] = m[v - 1];
+                }
+                g[v] = order[q + w];
+                m[v] = length(q + w);
             }
-            for (int w = 0; w < W - 1; ++w)
-                for (int j = common, m = length(q + w); j < m; ++j)
-                    x[w] += terms[j];
-            for (int w = 0; w < W; ++w)
-                sums[pop(q + w)] = x[w];
+            long double x0 = sums[g[0]], x1 = sums[g[1]], x2 = sums[g[2]];
+            long double x3 = sums[g[3]], x4 = sums[g[4]], x5 = sums[g[5]];
+            int j = 0;
+            for (; j < m[5]; ++j) {
+                const long double t = terms[j];
+                x0 += t;
+                x1 += t;
+                x2 += t;
+                x3 += t;
+                x4 += t;
+                x5 += t;
+            }
+            for (; j < m[4]; ++j) {
+                const long double t = terms[j];
+                x0 += t;
+                x1 += t;
+                x2 += t;
+                x3 += t;
+                x4 += t;
+            }
+            for (; j < m[3]; ++j) {
+                const long double t = terms[j];
+                x0 += t;
+                x1 += t;
+                x2 += t;
+                x3 += t;
+            }
+            for (; j < m[2]; ++j) {
+                const long double t = terms[j];
+                x0 += t;
+                x1 += t;
+                x2 += t;
+            }
+            for (; j < m[1]; ++j) {
+                const long double t = terms[j];
+                x0 += t;
+                x1 += t;
+            }
+            for (; j < m[0]; ++j)
+                x0 += terms[j];
+            sums[g[0]] = x0;
+            sums[g[1]] = x1;
+            sums[g[2]] = x2;
+            sums[g[3]] = x3;
+            sums[g[4]] = x4;
+            sums[g[5]] = x5;
         }
         for (; q < active; ++q) {
-            long double x = sums[pop(q)];
+            long double x = sums[order[q]];
             for (int j = 0, m = length(q); j < m; ++j)
                 x += terms[j];
-            sums[pop(q)] = x;
+            sums[order[q]] = x;
         }
     }
 }
@@ -117,21 +169,26 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
     const long double t = theta;
     const int npops = data->npops;
     long double diff[MAXPOPS][MAXLOCI];
+    int counts[MAXALLELES][MAXPOPS];  // counts[k][p] of the locus at hand
     int n[MAXPOPS];
     long double a[MAXPOPS];
     long double b[MAXPOPS];
     for (int l = 1; l <= data->nloci; ++l) {
+        const int nalleles = data->nalleles[l];
+        // One pass over the record per locus: each population's counts of
+        // the locus lie together.
+        for (int p = 1; p <= npops; ++p)
+            for (int k = 1; k <= nalleles; ++k)
+                counts[k][p] = data->allelecount[p][l][k];
         for (int p = 1; p <= npops; ++p)
             a[p] = 0.0L;
-        for (int k = 1; k <= data->nalleles[l]; ++k) {
-            for (int p = 1; p <= npops; ++p)
-                n[p] = data->allelecount[p][l][k];
+        for (int k = 1; k <= nalleles; ++k) {
             const long double r = 1.0L / freq[l][k];
             // Every population's allele part starts from 0 with the first allele.
             if (k == 1)
-                firstsums<Squared>(t, r, n, npops, a);
+                firstsums<Squared>(t, r, counts[k], npops, a);
             else
-                addsums<Squared>(t, r, n, npops, a);
+                addsums<Squared>(t, r, counts[k], npops, a);
         }
         for (int p = 1; p <= npops; ++p)
             n[p] = ngenes[p][l];
