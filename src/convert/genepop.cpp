@@ -59,8 +59,9 @@ struct coding {
 
     std::string describe() const
     {
-        return num(width) + " digits (" + (ploidy == 1 ? "haploid, one allele of " : "diploid, two alleles of ")
-             + num(width / static_cast<std::size_t>(ploidy)) + " digits)";
+        return num(width) + " digits (" +
+               (ploidy == 1 ? "haploid, one allele of " : "diploid, two alleles of ") +
+               num(width / static_cast<std::size_t>(ploidy)) + " digits)";
     }
 };
 
@@ -68,7 +69,8 @@ void readindividual(std::string_view text, int line, dataset& data, coding& code
 {
     const std::size_t comma = text.find(',');
     if (comma == std::string_view::npos)
-        throw inputerror(line, "expected an individual as 'name , genotypes' or a 'Pop' line, found " + quote(trim(text)));
+        throw inputerror(line, "expected an individual as 'name , genotypes' or a 'Pop' line, found " +
+                                   quote(trim(text)));
 
     individual ind;
     ind.name = std::string(trim(text.substr(0, comma)));
@@ -76,8 +78,8 @@ void readindividual(std::string_view text, int line, dataset& data, coding& code
     const auto genotypes = words(text.substr(comma + 1));
     const std::size_t nloci = data.loci.size();
     if (genotypes.size() != nloci)
-        throw inputerror(line, "expected " + num(nloci) + (nloci == 1 ? " genotype" : " genotypes")
-                                   + " (one per locus) after the name, found " + num(genotypes.size()));
+        throw inputerror(line, "expected " + num(nloci) + (nloci == 1 ? " genotype" : " genotypes") +
+                                   " (one per locus) after the name, found " + num(genotypes.size()));
 
     for (std::size_t l = 0; l < nloci; ++l) {
         const std::string_view g = genotypes[l];
@@ -85,20 +87,22 @@ void readindividual(std::string_view text, int line, dataset& data, coding& code
         int value = 0;
         for (const char c : g)
             if (c < '0' || c > '9')
-                throw inputerror(line, which + " is not a number: expected "
-                                           + (code.width ? code.describe() : "2, 3, 4 or 6 digits"));
+                throw inputerror(line, which + " is not a number: expected " +
+                                           (code.width ? code.describe() : "2, 3, 4 or 6 digits"));
         if (code.width == 0) {
             if (g.size() != 2 && g.size() != 3 && g.size() != 4 && g.size() != 6)
-                throw inputerror(line, which + " has " + num(g.size())
-                                           + " digits: expected 2 or 3 (haploid, one allele) or 4 or 6 (diploid, "
-                                             "two alleles)");
+                throw inputerror(line,
+                                 which + " has " + num(g.size()) +
+                                     " digits: expected 2 or 3 (haploid, one allele) or 4 or 6 (diploid, "
+                                     "two alleles)");
             code.width = g.size();
             code.ploidy = g.size() <= 3 ? 1 : 2;
             code.line = line;
             data.ploidy = code.ploidy;
         } else if (g.size() != code.width) {
-            throw inputerror(line, which + " has " + num(g.size()) + " digits, expected " + code.describe()
-                                       + " as set by the first genotype on line " + num(static_cast<std::size_t>(code.line)));
+            throw inputerror(line, which + " has " + num(g.size()) + " digits, expected " + code.describe() +
+                                       " as set by the first genotype on line " +
+                                       num(static_cast<std::size_t>(code.line)));
         }
         const std::size_t step = code.width / static_cast<std::size_t>(code.ploidy);
         for (std::size_t a = 0; a < code.width; a += step) {
@@ -114,8 +118,8 @@ void readindividual(std::string_view text, int line, dataset& data, coding& code
 void closepopulation(const dataset& data)
 {
     if (!data.pops.empty() && data.pops.back().members.empty())
-        throw inputerror(data.pops.back().line, "population " + num(data.pops.size())
-                                                    + " (the 'Pop' line here) has no individuals");
+        throw inputerror(data.pops.back().line,
+                         "population " + num(data.pops.size()) + " (the 'Pop' line here) has no individuals");
 }
 
 }  // namespace
@@ -141,8 +145,8 @@ dataset readgenepop(const std::vector<std::string>& lines)
                 throw inputerror(line, "expected the locus names before the first 'Pop' line");
             closepopulation(data);
             if (data.pops.size() == MAXUSEDPOPS)
-                throw inputerror(line, "population " + num(data.pops.size() + 1) + " begins here: at most "
-                                           + num(MAXUSEDPOPS) + " populations fit in a vorn data file");
+                throw inputerror(line, "population " + num(data.pops.size() + 1) + " begins here: at most " +
+                                           num(MAXUSEDPOPS) + " populations fit in a vorn data file");
             data.pops.push_back({std::string(popname), line, {}});
             continue;
         }
@@ -154,16 +158,18 @@ dataset readgenepop(const std::vector<std::string>& lines)
 
         // Locus names, up to the first 'Pop' line.
         if (looksindividual(text))
-            throw inputerror(line, "expected a locus name or a 'Pop' line, found an individual " + quote(trim(text))
-                                       + ": the 'Pop' line before the first population is missing");
+            throw inputerror(line, "expected a locus name or a 'Pop' line, found an individual " +
+                                       quote(trim(text)) +
+                                       ": the 'Pop' line before the first population is missing");
         std::string_view rest = text;
         while (true) {
             const std::size_t comma = rest.find(',');
             const std::string_view name = trim(rest.substr(0, comma));
             if (!name.empty()) {
                 if (data.loci.size() == MAXUSEDLOCI)
-                    throw inputerror(line, "locus " + num(data.loci.size() + 1) + " " + quote(name) + ": at most "
-                                               + num(MAXUSEDLOCI) + " loci fit in a vorn data file");
+                    throw inputerror(line, "locus " + num(data.loci.size() + 1) + " " + quote(name) +
+                                               ": at most " + num(MAXUSEDLOCI) +
+                                               " loci fit in a vorn data file");
                 data.loci.push_back({std::string(name), line});
             }
             if (comma == std::string_view::npos)
@@ -173,7 +179,8 @@ dataset readgenepop(const std::vector<std::string>& lines)
     }
 
     if (data.pops.empty())
-        throw inputerror(static_cast<int>(lines.size()), "end of file: expected a 'Pop' line and a population");
+        throw inputerror(static_cast<int>(lines.size()),
+                         "end of file: expected a 'Pop' line and a population");
     closepopulation(data);
     return data;
 }

@@ -241,9 +241,9 @@ private:
 
     std::string shown;  // the name as given
     std::string text;
-    fs::path dest;      // a regular file, written through temp
+    fs::path dest;  // a regular file, written through temp
     fs::path temp;
-    fs::path direct;    // a device or pipe
+    fs::path direct;  // a device or pipe
 };
 
 // Whether two names given on the command line are one file, existing or not.
@@ -279,8 +279,8 @@ int run(const options& opt)
         if (format.empty())
             format = guessformat(lines);
         if (opt.extragiven && format != "structure")
-            throw fileerror{"--extra-cols applies to STRUCTURE files only, and " + quote(shown)
-                            + " is read as Genepop"};
+            throw fileerror{"--extra-cols applies to STRUCTURE files only, and " + quote(shown) +
+                            " is read as Genepop"};
 
         const dataset data = format == "genepop" ? readgenepop(lines) : readstructure(lines, opt.extracols);
         const naming names = makenames(data);

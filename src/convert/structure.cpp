@@ -50,21 +50,23 @@ dataset readstructure(const std::vector<std::string>& lines, int extracols)
 
     // A first row with one cell per locus holds the locus names.
     std::size_t first = 0;
-    if (rows.size() >= 2 && rows[1].cells.size() > lead && rows[0].cells.size() == rows[1].cells.size() - lead)
+    if (rows.size() >= 2 && rows[1].cells.size() > lead &&
+        rows[0].cells.size() == rows[1].cells.size() - lead)
         first = 1;
     if (first == rows.size())
         throw inputerror(rows[0].line, "expected rows of individuals after the locus names");
 
     const std::size_t width = rows[first].cells.size();
     if (width <= lead)
-        throw inputerror(rows[first].line, "expected a label, a population number"
-                                               + (extra > 0 ? ", " + num(extra) + " extra columns" : std::string())
-                                               + " and at least one locus, found " + num(width)
-                                               + (width == 1 ? " column" : " columns"));
+        throw inputerror(rows[first].line,
+                         "expected a label, a population number" +
+                             (extra > 0 ? ", " + num(extra) + " extra columns" : std::string()) +
+                             " and at least one locus, found " + num(width) +
+                             (width == 1 ? " column" : " columns"));
     const std::size_t nloci = width - lead;
     if (nloci > MAXUSEDLOCI)
-        throw inputerror(rows[first].line, num(nloci) + " loci: at most " + num(MAXUSEDLOCI)
-                                               + " loci fit in a vorn data file");
+        throw inputerror(rows[first].line,
+                         num(nloci) + " loci: at most " + num(MAXUSEDLOCI) + " loci fit in a vorn data file");
     for (std::size_t l = 0; l < nloci; ++l) {
         if (first == 1)
             data.loci.push_back({std::string(rows[0].cells[l]), rows[0].line});
@@ -75,8 +77,8 @@ dataset readstructure(const std::vector<std::string>& lines, int extracols)
     const bool diploid = rows.size() - first >= 2 && rows[first].cells[0] == rows[first + 1].cells[0];
     data.ploidy = diploid ? 2 : 1;
     if (diploid && (rows.size() - first) % 2 != 0)
-        throw inputerror(rows.back().line, "individual " + quote(rows.back().cells[0])
-                                               + " has one row: diploid data take two rows per individual");
+        throw inputerror(rows.back().line, "individual " + quote(rows.back().cells[0]) +
+                                               " has one row: diploid data take two rows per individual");
 
     allelecheck alleles;
     std::map<int, std::size_t> popindex;  // population number -> index in data.pops
@@ -89,28 +91,30 @@ dataset readstructure(const std::vector<std::string>& lines, int extracols)
         for (std::size_t g = 0; g < static_cast<std::size_t>(data.ploidy); ++g) {
             const row& rw = rows[r + g];
             if (rw.cells.size() != width)
-                throw inputerror(rw.line, "expected " + num(width) + " columns (" + columns(extra, nloci) + "), found "
-                                              + num(rw.cells.size()));
+                throw inputerror(rw.line, "expected " + num(width) + " columns (" + columns(extra, nloci) +
+                                              "), found " + num(rw.cells.size()));
             if (g == 1 && rw.cells[0] != rows[r].cells[0])
-                throw inputerror(rw.line, "expected the second row of individual " + quote(rows[r].cells[0])
-                                              + " (diploid data take two rows per individual), found label "
-                                              + quote(rw.cells[0]));
+                throw inputerror(rw.line, "expected the second row of individual " + quote(rows[r].cells[0]) +
+                                              " (diploid data take two rows per individual), found label " +
+                                              quote(rw.cells[0]));
             int p = 0;
             if (!integer(rw.cells[1], p))
-                throw inputerror(rw.line, "column 2 " + quote(rw.cells[1]) + ": expected a population number");
+                throw inputerror(rw.line,
+                                 "column 2 " + quote(rw.cells[1]) + ": expected a population number");
             if (g == 1 && p != pop)
-                throw inputerror(rw.line, "population " + std::to_string(p) + " differs from population "
-                                              + std::to_string(pop) + " on the first row of individual "
-                                              + quote(rows[r].cells[0]) + " (line " + std::to_string(rows[r].line)
-                                              + ")");
+                throw inputerror(rw.line, "population " + std::to_string(p) + " differs from population " +
+                                              std::to_string(pop) + " on the first row of individual " +
+                                              quote(rows[r].cells[0]) + " (line " +
+                                              std::to_string(rows[r].line) + ")");
             pop = p;
             for (std::size_t l = 0; l < nloci; ++l) {
                 const std::string_view cell = rw.cells[lead + l];
                 int code = 0;
                 if (!integer(cell, code) || (code < 0 && code != STRMISSING))
-                    throw inputerror(rw.line, "column " + num(lead + l + 1) + " " + quote(cell)
-                                                  + ": expected an allele code (a whole number, 0 or more) or "
-                                                  + std::to_string(STRMISSING) + " for a missing gene");
+                    throw inputerror(rw.line,
+                                     "column " + num(lead + l + 1) + " " + quote(cell) +
+                                         ": expected an allele code (a whole number, 0 or more) or " +
+                                         std::to_string(STRMISSING) + " for a missing gene");
                 const int allele = code == STRMISSING ? MISSING : code;
                 alleles.note(data, l, allele, rw.line);
                 ind.genes[l * static_cast<std::size_t>(data.ploidy) + g] = allele;
@@ -120,9 +124,9 @@ dataset readstructure(const std::vector<std::string>& lines, int extracols)
         auto [at, added] = popindex.try_emplace(pop, data.pops.size());
         if (added) {
             if (data.pops.size() == MAXUSEDPOPS)
-                throw inputerror(ind.line, "population " + std::to_string(pop) + " is the "
-                                               + num(data.pops.size() + 1) + "th population: at most "
-                                               + num(MAXUSEDPOPS) + " populations fit in a vorn data file");
+                throw inputerror(ind.line, "population " + std::to_string(pop) + " is the " +
+                                               num(data.pops.size() + 1) + "th population: at most " +
+                                               num(MAXUSEDPOPS) + " populations fit in a vorn data file");
             data.pops.push_back({std::to_string(pop), ind.line, {}});
         }
         data.pops[at->second].members.push_back(std::move(ind));

@@ -61,8 +61,8 @@ bool integer(std::string_view s, int& value)
 
 bool popword(std::string_view w)
 {
-    return w.size() == 3 && (w[0] == 'p' || w[0] == 'P') && (w[1] == 'o' || w[1] == 'O')
-        && (w[2] == 'p' || w[2] == 'P');
+    return w.size() == 3 && (w[0] == 'p' || w[0] == 'P') && (w[1] == 'o' || w[1] == 'O') &&
+           (w[2] == 'p' || w[2] == 'P');
 }
 
 std::string quote(std::string_view s)
@@ -103,10 +103,10 @@ void allelecheck::note(const dataset& data, std::size_t l, int code, int line)
     std::set<int>& seen = codes[l];
     if (!seen.insert(code).second || seen.size() <= MAXUSEDALLELES)
         return;
-    throw inputerror(line, "allele code " + std::to_string(code) + " is the " + std::to_string(seen.size())
-                               + "th distinct code at locus " + std::to_string(l + 1) + " "
-                               + quote(data.loci[l].name) + ": at most " + std::to_string(MAXUSEDALLELES)
-                               + " alleles fit at one locus");
+    throw inputerror(line, "allele code " + std::to_string(code) + " is the " + std::to_string(seen.size()) +
+                               "th distinct code at locus " + std::to_string(l + 1) + " " +
+                               quote(data.loci[l].name) + ": at most " + std::to_string(MAXUSEDALLELES) +
+                               " alleles fit at one locus");
 }
 
 std::string guessformat(const std::vector<std::string>& lines)

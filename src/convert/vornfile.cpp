@@ -58,10 +58,10 @@ naming makenames(const dataset& data)
     for (std::size_t l = 0; l < data.loci.size(); ++l) {
         const locus& lc = data.loci[l];
         if (auto [at, added] = given.try_emplace(lc.name, l); !added)
-            throw inputerror(lc.line, "locus " + std::to_string(l + 1) + " " + quote(lc.name)
-                                          + " has the same name as locus " + std::to_string(at->second + 1)
-                                          + " (line " + std::to_string(data.loci[at->second].line)
-                                          + "): locus names must be unique");
+            throw inputerror(lc.line, "locus " + std::to_string(l + 1) + " " + quote(lc.name) +
+                                          " has the same name as locus " + std::to_string(at->second + 1) +
+                                          " (line " + std::to_string(data.loci[at->second].line) +
+                                          "): locus names must be unique");
         std::string name = safename(lc.name, LABELMAX);
         if (name.empty())
             name = "locus" + std::to_string(l + 1);

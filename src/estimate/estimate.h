@@ -6,8 +6,7 @@
 
 // The type of the score function handed to the root finder. The tables are
 // the driver's ngenes and freq, passed as pointers to their first row.
-using scorefunction = float (*)(float theta, const datastr* data,
-                                const std::int32_t (*ngenes)[MAXLOCI],
+using scorefunction = float (*)(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
                                 const float (*freq)[MAXALLELES]);
 
 // First derivative of the log-likelihood at theta, summed in extended

@@ -369,7 +369,8 @@ void readmatrix(source& in, datastr* data, const layout& format)
     if (format.missing >= 0)
         std::cout << "\nMissing data represented by the symbol " << static_cast<char>(format.missing);
     if (format.separator >= 0)
-        std::cout << "\nDifferent genes at one locus separated by the symbol " << static_cast<char>(format.separator);
+        std::cout << "\nDifferent genes at one locus separated by the symbol "
+                  << static_cast<char>(format.separator);
     std::cout << (format.diploid ? "\nAll loci diploid." : "\nAll loci haploid.");
 }
 
