@@ -1,0 +1,36 @@
+// A genotype count record filled directly with counts, with the driver's two
+// tables built from it, for tests of the tables and of the estimator.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "driver/tables.h"
+#include "estimate/estimate.h"
+
+struct dataset {
+    std::unique_ptr<datastr> data{new datastr()};
+    float freq[MAXLOCI][MAXALLELES] = {};
+    std::int32_t ngenes[MAXPOPS][MAXLOCI] = {};
+
+    // Counts of alleles 1, 2, ... of population p at locus l; npops, nloci
+    // and nalleles grow to cover them.
+    void set(int p, int l, const std::vector<int>& counts)
+    {
+        data->npops = std::max(data->npops, p);
+        data->nloci = std::max(data->nloci, l);
+        data->nalleles[l] = std::max<int>(data->nalleles[l], static_cast<int>(counts.size()));
+        for (std::size_t k = 0; k < counts.size(); ++k)
+            data->allelecount[p][l][k + 1] = counts[k];
+    }
+    void build() { buildtables(data.get(), freq, ngenes); }
+    float score(float theta) const { return likelihood(theta, data.get(), ngenes, freq); }
+    long double variance(float theta) const { return var(theta, data.get(), ngenes, freq); }
+    float estimate(scorefunction f = likelihood) const
+    {
+        return rtbis(f, 0.00001f, 10000.0f, 0.0001f, data.get(), ngenes, freq);
+    }
+};
+
+inline std::unique_ptr<dataset> newdataset() { return std::make_unique<dataset>(); }
