@@ -273,8 +273,9 @@ void readpopname(source& in, char* name)
 char readindividual(source& in, const layout& format, tally& counts, int p)
 {
     const int nloci = counts.data->nloci;
+    const int missing = format.missing;
     auto count = [&](int l, unsigned char c) {
-        if (p != 0 && c != format.missing)
+        if (p != 0 && c != missing)
             counts.add(p, l, c);
     };
 
@@ -299,23 +300,30 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
         return g.closes() ? static_cast<char>(g.last) : 0;
     }
 
+    // Most genotypes are three bytes between white space, like A/B: they are
+    // taken straight from the buffer, through a local cursor, when they are
+    // there whole. Anything else goes through the general word read.
+    const int separator = format.separator;
+    const unsigned char* q = in.pos;
+    const unsigned char* end = in.end;
     for (int l = 1; l <= nloci; ++l) {
-        // Most genotypes are three bytes between white space, like A/B: take
-        // them straight from the buffer when they are there whole.
-        if (const unsigned char* q = in.pos; in.end - q >= 5) {
-            q += white(*q);
-            if (!white(q[0]) && !white(q[1]) && !white(q[2]) && white(q[3]) && q[1] == format.separator &&
-                (l < nloci || (q[2] != ',' && q[2] != ';'))) {
-                count(l, q[0]);
-                count(l, q[2]);
-                in.pos = q + 4;
+        if (end - q >= 5) {
+            const unsigned char* w = q + white(*q);
+            if (!white(w[0]) && w[1] == separator && !white(w[2]) && white(w[3]) &&
+                (l < nloci || (w[2] != ',' && w[2] != ';'))) {
+                count(l, w[0]);
+                count(l, w[2]);
+                q = w + 4;
                 continue;
             }
         }
+        in.pos = q;
         const genotype g = readgenotype(in);
+        q = in.pos;
+        end = in.end;
         const bool closing = l == nloci && g.closes();
         const std::size_t len = closing ? g.len - 1 : g.len;
-        if (len >= 2 && g.first[1] != format.separator) {
+        if (len >= 2 && g.first[1] != separator) {
             std::cerr << "Error: incorrect separator " << static_cast<char>(g.first[1]);
             errorloop();
         }
@@ -326,6 +334,7 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
         if (closing)
             return static_cast<char>(g.last);
     }
+    in.pos = q;
     return 0;
 }
 
