@@ -51,12 +51,13 @@ void firstsums(long double theta, long double r, const int* n, int npops, long d
 
 // sums[p] += term(0) + ... + term(n[p] - 1), one after the other, for
 // populations 1..npops: each population continues its own sum. The sums are
-// independent, so they are carried six at a time, side by side. Populations
-// are taken roughly in order of decreasing n, so that the six sums of a group
-// have about the same length.
+// independent, so they are carried six at a time, side by side; populations
+// are grouped roughly by decreasing n so that the six of a group have about
+// the same length. n[0] must be 0: slot 0 pads the last group.
 template <bool Squared>
 void addsums(long double theta, long double r, const int* n, int npops, long double* sums)
 {
+    constexpr int GROUP = 6;
     int most = 0;
     for (int p = 1; p <= npops; ++p)
         most = n[p] > most ? n[p] : most;
@@ -77,7 +78,7 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
         start[b] = active;
         active += size;
     }
-    int order[MAXPOPS];
+    int order[MAXPOPS + GROUP] = {};
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
             order[start[n[p] >> shift]++] = p;
@@ -87,19 +88,18 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
         const int len = most - i0 < CHUNK ? most - i0 : CHUNK;
         for (int j = 0; j < len; ++j)
             terms[j] = term<Squared>(theta, r, i0 + j);
-        auto length = [&](int q) { return std::clamp(n[order[q]] - i0, 0, len); };
-        int q = 0;
-        for (; q + 6 <= active; q += 6) {
-            // Six populations, ordered by decreasing length within the group.
-            int g[6], m[6];
-            for (int w = 0; w < 6; ++w) {
+        for (int q = 0; q < active; q += GROUP) {
+            // The group's populations in order of decreasing length.
+            int g[GROUP], m[GROUP];
+            for (int w = 0; w < GROUP; ++w) {
+                const int length = std::clamp(n[order[q + w]] - i0, 0, len);
                 int v = w;
-                for (; v > 0 && m[v - 1] < length(q + w); --v) {
+                for (; v > 0 && m[v - 1] < length; --v) {
                     g[v] = g[v - 1];
                     m[v] = m[v - 1];
                 }
                 g[v] = order[q + w];
-                m[v] = length(q + w);
+                m[v] = length;
             }
             long double x0 = sums[g[0]], x1 = sums[g[1]], x2 = sums[g[2]];
             long double x3 = sums[g[3]], x4 = sums[g[4]], x5 = sums[g[5]];
@@ -148,12 +148,6 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
             sums[g[4]] = x4;
             sums[g[5]] = x5;
         }
-        for (; q < active; ++q) {
-            long double x = sums[order[q]];
-            for (int j = 0, m = length(q); j < m; ++j)
-                x += terms[j];
-            sums[order[q]] = x;
-        }
     }
 }
 
@@ -180,6 +174,8 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
         for (int p = 1; p <= npops; ++p)
             for (int k = 1; k <= nalleles; ++k)
                 counts[k][p] = data->allelecount[p][l][k];
+        for (int k = 1; k <= nalleles; ++k)
+            counts[k][0] = 0;
         for (int p = 1; p <= npops; ++p)
             a[p] = 0.0L;
         for (int k = 1; k <= nalleles; ++k) {
