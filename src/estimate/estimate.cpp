@@ -162,12 +162,22 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
 {
     const long double t = theta;
     const int npops = data->npops;
-    long double diff[MAXPOPS][MAXLOCI];
+    const int nloci = data->nloci;
+
+    // The sample part of a pair depends on ngenes[p][l] alone, so one running
+    // sum serves every population and locus: pair (p, l) is entry
+    // (p - 1) * nloci + l of sizes and b.
+    static_assert(MAXPOPS * MAXLOCI < 20000, "the tables below live on the stack");
+    int sizes[MAXPOPS * MAXLOCI] = {};
+    long double b[MAXPOPS * MAXLOCI];
+    for (int p = 1; p <= npops; ++p)
+        for (int l = 1; l <= nloci; ++l)
+            sizes[(p - 1) * nloci + l] = ngenes[p][l];
+    firstsums<Squared>(t, 1.0L, sizes, npops * nloci, b);
+
+    long double a[MAXLOCI][MAXPOPS];   // a[l][p]: the allele part of each pair
     int counts[MAXALLELES][MAXPOPS];  // counts[k][p] of the locus at hand
-    int n[MAXPOPS];
-    long double a[MAXPOPS];
-    long double b[MAXPOPS];
-    for (int l = 1; l <= data->nloci; ++l) {
+    for (int l = 1; l <= nloci; ++l) {
         const int nalleles = data->nalleles[l];
         // One pass over the record per locus: each population's counts of
         // the locus lie together.
@@ -177,25 +187,23 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
         for (int k = 1; k <= nalleles; ++k)
             counts[k][0] = 0;
         for (int p = 1; p <= npops; ++p)
-            a[p] = 0.0L;
+            a[l][p] = 0.0L;
         for (int k = 1; k <= nalleles; ++k) {
             const long double r = 1.0L / freq[l][k];
             // Every population's allele part starts from 0 with the first allele.
             if (k == 1)
-                firstsums<Squared>(t, r, counts[k], npops, a);
+                firstsums<Squared>(t, r, counts[k], npops, a[l]);
             else
-                addsums<Squared>(t, r, counts[k], npops, a);
+                addsums<Squared>(t, r, counts[k], npops, a[l]);
         }
-        for (int p = 1; p <= npops; ++p)
-            n[p] = ngenes[p][l];
-        firstsums<Squared>(t, 1.0L, n, npops, b);
-        for (int p = 1; p <= npops; ++p)
-            diff[p][l] = Squared ? b[p] - a[p] : a[p] - b[p];
     }
+
     long double sum = 0.0L;
     for (int p = 1; p <= npops; ++p)
-        for (int l = 1; l <= data->nloci; ++l)
-            sum += diff[p][l];
+        for (int l = 1; l <= nloci; ++l) {
+            const long double bp = b[(p - 1) * nloci + l];
+            sum += Squared ? bp - a[l][p] : a[l][p] - bp;
+        }
     return sum;
 }
 
