@@ -1,0 +1,98 @@
+// Fuzz target: reader, tables and estimate, as the driver runs them, on
+// whatever the reader accepts.
+//
+// The tables must hold shares that add up to 1 and sample sizes that match
+// the counts; the estimate, when there is one, must lie in the bracket; and
+// the score, the root and the variance must equal, to the bit, what the
+// plain loops of tests/oracle give for the same record.
+#include <cmath>
+#include <cstring>
+
+#include "driver/tables.h"
+#include "estimate/estimate.h"
+#include "harness.h"
+#include "literal.h"
+
+namespace {
+
+// The driver's bracket and tolerance.
+constexpr float LOWEST = 0.00001f;
+constexpr float HIGHEST = 10000.0f;
+constexpr float TOLERANCE = 0.0001f;
+
+float freq[MAXLOCI][MAXALLELES];
+std::int32_t ngenes[MAXPOPS][MAXLOCI];
+
+template <typename T>
+bool samebits(T a, T b)
+{
+    // long double carries 10 bytes of value and padding after them.
+    constexpr std::size_t n = sizeof(T) == sizeof(long double) ? 10 : sizeof(T);
+    return std::memcmp(&a, &b, n) == 0;
+}
+
+void checktables(const datastr& d)
+{
+    for (int l = 1; l <= d.nloci; ++l) {
+        if (d.nalleles[l] == 0)
+            continue;
+        long double sum = 0.0L;
+        for (int k = 1; k <= d.nalleles[l]; ++k) {
+            fuzz::require(freq[l][k] > 0.0f && freq[l][k] <= 1.0f, "share out of range");
+            sum += freq[l][k];
+        }
+        fuzz::require(std::fabs(sum - 1.0L) <= 1e-5L * d.nalleles[l], "shares do not add up to 1");
+    }
+    for (int p = 1; p <= d.npops; ++p)
+        for (int l = 1; l <= d.nloci; ++l) {
+            std::int64_t n = 0;
+            for (int k = 1; k <= d.nalleles[l]; ++k)
+                n += d.allelecount[p][l][k];
+            fuzz::require(ngenes[p][l] == n, "sample size differs from the counts");
+        }
+}
+
+// The root, or nothing when the search stops with a message.
+template <typename F>
+bool root(F function, const datastr* d, float& theta)
+{
+    fuzz::nullbuf sink;
+    fuzz::redirect quiet(&sink, &sink);
+    try {
+        theta = rtbis(function, LOWEST, HIGHEST, TOLERANCE, d, ngenes, freq);
+        return true;
+    } catch (const runended&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
+{
+    datastr* const d = fuzz::zeroedrecord(0);
+    if (!fuzz::readquietly(bytes, size, d))
+        return 0;
+    fuzz::checkrecord(*d);
+
+    std::memset(freq, 0, sizeof freq);
+    std::memset(ngenes, 0, sizeof ngenes);
+    buildtables(d, freq, ngenes);
+    checktables(*d);
+
+    for (const float t : {LOWEST, 1.0f, HIGHEST})
+        fuzz::require(samebits(likelihood(t, d, ngenes, freq), literallikelihood(t, d, ngenes, freq)),
+                      "score differs from the plain loops at theta " + std::to_string(t));
+
+    float theta = 0.0f, plain = 0.0f;
+    const bool found = root(likelihood, d, theta);
+    fuzz::require(found == root(literallikelihood, d, plain), "the plain loops disagree on whether there is a root");
+    if (!found)
+        return 0;
+    fuzz::require(samebits(theta, plain), "root differs from the plain loops");
+    fuzz::require(theta >= LOWEST && theta <= HIGHEST, "estimate outside the bracket: " + std::to_string(theta));
+
+    const long double v = var(theta, d, ngenes, freq);
+    fuzz::require(samebits(v, literalvar(theta, d, ngenes, freq)), "variance differs from the plain loops");
+    return 0;
+}
