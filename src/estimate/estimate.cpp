@@ -23,17 +23,17 @@ inline long double term(long double theta, long double r, int i)
     return Squared ? t * t : t;
 }
 
-// sums[p] = term(0) + term(1) + ... + term(n[p] - 1), added in this order
-// from 0, for populations 1..npops. Every population adds the same terms in
-// the same order, so one running sum serves them all: its value after n terms
-// is each population's sum of n terms.
+// sums[e] = term(0) + term(1) + ... + term(n[e] - 1), added in this order
+// from 0, for entries e = 1..count (populations, or population-locus pairs).
+// Every entry adds the same terms in the same order, so one running sum
+// serves them all: its value after n terms is each entry's sum of n terms.
 template <bool Squared>
-void firstsums(long double theta, long double r, const int* n, int npops, long double* sums)
+void firstsums(long double theta, long double r, const int* n, int count, long double* sums)
 {
     int most = 0;
-    for (int p = 1; p <= npops; ++p) {
-        sums[p] = 0.0L;
-        most = n[p] > most ? n[p] : most;
+    for (int e = 1; e <= count; ++e) {
+        sums[e] = 0.0L;
+        most = n[e] > most ? n[e] : most;
     }
     long double partial[CHUNK];
     long double s = 0.0L;
@@ -43,9 +43,9 @@ void firstsums(long double theta, long double r, const int* n, int npops, long d
             s += term<Squared>(theta, r, i0 + j);
             partial[j] = s;
         }
-        for (int p = 1; p <= npops; ++p)
-            if (n[p] > i0 && n[p] <= i0 + len)
-                sums[p] = partial[n[p] - i0 - 1];
+        for (int e = 1; e <= count; ++e)
+            if (n[e] > i0 && n[e] <= i0 + len)
+                sums[e] = partial[n[e] - i0 - 1];
     }
 }
 
@@ -167,7 +167,6 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
     // The sample part of a pair depends on ngenes[p][l] alone, so one running
     // sum serves every population and locus: pair (p, l) is entry
     // (p - 1) * nloci + l of sizes and b.
-    static_assert(MAXPOPS * MAXLOCI < 20000, "the tables below live on the stack");
     int sizes[MAXPOPS * MAXLOCI] = {};
     long double b[MAXPOPS * MAXLOCI];
     for (int p = 1; p <= npops; ++p)
