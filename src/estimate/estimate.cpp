@@ -174,7 +174,7 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
             sizes[(p - 1) * nloci + l] = ngenes[p][l];
     firstsums<Squared>(t, 1.0L, sizes, npops * nloci, b);
 
-    long double a[MAXLOCI][MAXPOPS];   // a[l][p]: the allele part of each pair
+    long double a[MAXLOCI][MAXPOPS];  // a[l][p]: the allele part of each pair
     int counts[MAXALLELES][MAXPOPS];  // counts[k][p] of the locus at hand
     for (int l = 1; l <= nloci; ++l) {
         const int nalleles = data->nalleles[l];
