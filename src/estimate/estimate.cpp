@@ -68,20 +68,23 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
     int shift = 0;
     while ((most >> shift) >= BUCKETS)
         ++shift;
-    int start[BUCKETS] = {};
+    const int used = (most >> shift) + 1;
+    int start[BUCKETS];
+    std::fill(start, start + used, 0);
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
             ++start[n[p] >> shift];
     int active = 0;
-    for (int b = BUCKETS - 1; b >= 0; --b) {
+    for (int b = used - 1; b >= 0; --b) {
         const int size = start[b];
         start[b] = active;
         active += size;
     }
-    int order[MAXPOPS + GROUP] = {};
+    int order[MAXPOPS + GROUP];
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
             order[start[n[p] >> shift]++] = p;
+    std::fill(order + active, order + active + GROUP, 0);
 
     long double terms[CHUNK];
     for (int i0 = 0; i0 < most; i0 += CHUNK) {
