@@ -15,11 +15,6 @@
 
 namespace {
 
-// The driver's bracket and tolerance.
-constexpr float LOWEST = 0.00001f;
-constexpr float HIGHEST = 10000.0f;
-constexpr float TOLERANCE = 0.0001f;
-
 float freq[MAXLOCI][MAXALLELES];
 std::int32_t ngenes[MAXPOPS][MAXLOCI];
 

@@ -42,7 +42,7 @@ int main()
     readfile(filename.c_str(), data);
     buildtables(data, freq, ngenes);
 
-    const float theta = rtbis(literallikelihood, 0.00001f, 10000.0f, 0.0001f, data, ngenes, freq);
+    const float theta = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, ngenes, freq);
     std::cout << "\nEstimate of theta: " << static_cast<double>(theta);
     const long double variance = literalvar(theta, data, ngenes, freq);
     std::cout << " standard error: ";

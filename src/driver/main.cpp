@@ -14,11 +14,6 @@
 
 namespace {
 
-// The estimate is sought between these ends, to this step length.
-constexpr float LOWEST = 0.00001f;
-constexpr float HIGHEST = 10000.0f;
-constexpr float TOLERANCE = 0.0001f;
-
 // The driver's tables, alive for the whole run beside the record.
 float freq[MAXLOCI][MAXALLELES];
 std::int32_t ngenes[MAXPOPS][MAXLOCI];

@@ -4,6 +4,12 @@
 
 #include "../driver/datastr.h"
 
+// The driver's estimate: the root of the score between these ends, to this
+// step length.
+constexpr float LOWEST = 0.00001f;
+constexpr float HIGHEST = 10000.0f;
+constexpr float TOLERANCE = 0.0001f;
+
 // The type of the score function handed to the root finder. The tables are
 // the driver's ngenes and freq, passed as pointers to their first row.
 using scorefunction = float (*)(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],

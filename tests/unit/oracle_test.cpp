@@ -68,14 +68,14 @@ TEST(SharedTerms, ScoreAndVarianceEqualThePlainLoopsToTheBit)
         const float f1 = literallikelihood(0.00001f, data, d->ngenes, d->freq);
         const float f2 = literallikelihood(10000.0f, data, d->ngenes, d->freq);
         if (static_cast<double>(f1) * f2 < 0) {
-            const float root = rtbis(literallikelihood, 0.00001f, 10000.0f, 0.0001f, data, d->ngenes, d->freq);
+            const float root = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, d->ngenes, d->freq);
             float below = root, above = root;
             for (int i = 0; i < 4; ++i) {
                 thetas.push_back(below = std::nextafter(below, 0.0f));
                 thetas.push_back(above = std::nextafter(above, 1e9f));
             }
             thetas.push_back(root);
-            EXPECT_TRUE(samebits(root, rtbis(likelihood, 0.00001f, 10000.0f, 0.0001f, data, d->ngenes, d->freq)));
+            EXPECT_TRUE(samebits(root, rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, d->ngenes, d->freq)));
         }
         for (const float theta : thetas) {
             ++values;

@@ -29,7 +29,7 @@ struct dataset {
     long double variance(float theta) const { return var(theta, data.get(), ngenes, freq); }
     float estimate(scorefunction f = likelihood) const
     {
-        return rtbis(f, 0.00001f, 10000.0f, 0.0001f, data.get(), ngenes, freq);
+        return rtbis(f, LOWEST, HIGHEST, TOLERANCE, data.get(), ngenes, freq);
     }
 };
 
