@@ -16,8 +16,9 @@
 #include <memory>
 #include <vector>
 
-#include "driver/datastr.h"
-#include "reader/reader.h"
+#include "core/datastr.h"
+#include "core/failure.h"
+#include "formats/vorndata.h"
 
 namespace {
 
@@ -60,14 +61,16 @@ int main(int argc, char** argv)
     std::int64_t genes = 0;
     for (int run = 0; run < runs; ++run) {
         auto data = std::make_unique<datastr>();
-        std::streambuf* const out = std::cout.rdbuf(nullptr);
         const double start = now(CLOCK_MONOTONIC);
         const double cpustart = now(CLOCK_PROCESS_CPUTIME_ID);
-        getdata(argv[1], data.get());
+        try {
+            getdata(argv[1], data.get());
+        } catch (const failure& f) {
+            std::fprintf(stderr, "vorn-bench-read: %s: %s\n", argv[1], f.what() + 1);
+            return 1;
+        }
         cputimes.push_back(now(CLOCK_PROCESS_CPUTIME_ID) - cpustart);
         times.push_back(now(CLOCK_MONOTONIC) - start);
-        std::cout.rdbuf(out);
-        std::cout.clear();
 
         // Something the optimiser cannot drop: the number of genes counted.
         genes = 0;

@@ -8,15 +8,17 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/tables.h"
-#include "estimate/estimate.h"
+#include "core/estimate.h"
+#include "core/failure.h"
+#include "core/tables.h"
 #include "harness.h"
 #include "literal.h"
 
 namespace {
 
-float freq[MAXLOCI][MAXALLELES];
-std::int32_t ngenes[MAXPOPS][MAXLOCI];
+tables tab;
+const auto& freq = tab.freq;
+const auto& ngenes = tab.ngenes;
 
 template <typename T>
 bool samebits(T a, T b)
@@ -47,16 +49,13 @@ void checktables(const datastr& d)
         }
 }
 
-// The root, or nothing when the search stops with a message.
-template <typename F>
-bool root(F function, const datastr* d, float& theta)
+// The root, or nothing when the search stops with a failure.
+bool root(scorefunction function, const datastr* d, float& theta)
 {
-    fuzz::nullbuf sink;
-    fuzz::redirect quiet(&sink, &sink);
     try {
-        theta = rtbis(function, LOWEST, HIGHEST, TOLERANCE, d, ngenes, freq);
+        theta = rtbis(function, LOWEST, HIGHEST, TOLERANCE, d, &tab);
         return true;
-    } catch (const runended&) {
+    } catch (const failure&) {
         return false;
     }
 }
@@ -66,17 +65,16 @@ bool root(F function, const datastr* d, float& theta)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
     datastr* const d = fuzz::zeroedrecord(0);
-    if (!fuzz::readquietly(bytes, size, d))
+    if (!fuzz::readmemory(bytes, size, d).accepted)
         return 0;
     fuzz::checkrecord(*d);
 
-    std::memset(freq, 0, sizeof freq);
-    std::memset(ngenes, 0, sizeof ngenes);
-    buildtables(d, freq, ngenes);
+    std::memset(&tab, 0, sizeof tab);
+    buildtables(d, &tab);
     checktables(*d);
 
     for (const float t : {LOWEST, 1.0f, HIGHEST})
-        fuzz::require(samebits(likelihood(t, d, ngenes, freq), literallikelihood(t, d, ngenes, freq)),
+        fuzz::require(samebits(likelihood(t, d, &tab), literallikelihood(t, d, &tab)),
                       "score differs from the plain loops at theta " + std::to_string(t));
 
     float theta = 0.0f, plain = 0.0f;
@@ -87,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     fuzz::require(samebits(theta, plain), "root differs from the plain loops");
     fuzz::require(theta >= LOWEST && theta <= HIGHEST, "estimate outside the bracket: " + std::to_string(theta));
 
-    const long double v = var(theta, d, ngenes, freq);
-    fuzz::require(samebits(v, literalvar(theta, d, ngenes, freq)), "variance differs from the plain loops");
+    const long double v = var(theta, d, &tab);
+    fuzz::require(samebits(v, literalvar(theta, d, &tab)), "variance differs from the plain loops");
     return 0;
 }

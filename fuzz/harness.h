@@ -1,5 +1,5 @@
-// What both fuzz targets share: running the reader on a block of bytes with
-// the console redirected, and the checks that every record it accepts must pass.
+// What both fuzz targets share: running the reader on a block of bytes, and
+// the checks that every record it accepts must pass.
 #pragma once
 
 #include <cstddef>
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <sstream>
 #include <string>
 
-#include "driver/datastr.h"
-#include "reader/reader.h"
+#include "core/datastr.h"
+#include "core/failure.h"
+#include "formats/vorndata.h"
 
 namespace fuzz {
 
@@ -31,34 +31,8 @@ inline void require(bool ok, const std::string& what)
         broken(what);
 }
 
-// A stream buffer that takes everything and keeps nothing.
-struct nullbuf : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-// While alive, std::cout and std::cerr write into the given buffers.
-class redirect {
-public:
-    redirect(std::streambuf* out, std::streambuf* err)
-        : out_(std::cout.rdbuf(out)), err_(std::cerr.rdbuf(err))
-    {
-    }
-    ~redirect()
-    {
-        std::cout.rdbuf(out_);
-        std::cerr.rdbuf(err_);
-    }
-    redirect(const redirect&) = delete;
-    redirect& operator=(const redirect&) = delete;
-
-private:
-    std::streambuf* out_;
-    std::streambuf* err_;
-};
-
 // How one read ended: accepted (the reader returned) or stopped with a
-// message, and what it wrote on each stream.
+// failure, with the progress text it wrote and the failure's message.
 struct outcome {
     bool accepted = false;
     std::string out, err;
@@ -86,41 +60,28 @@ inline datastr* zeroedrecord(int which)
     return d;
 }
 
-// Runs the reader on an open source with the console redirected; true when
-// it accepted the file, false when it stopped with a message.
-inline bool readsource(source& in, datastr* record, std::streambuf* out, std::streambuf* err)
+// Runs the reader on an open source.
+inline outcome readsource(source& in, datastr* record)
 {
-    redirect quiet(out, err);
+    std::ostringstream progress;
+    outcome o;
     try {
-        readdata(in, "fuzz.nex", record);
-        return true;
-    } catch (const runended&) {
-        return false;
+        readdata(in, "fuzz.nex", record, &progress);
+        o.accepted = true;
+    } catch (const failure& f) {
+        o.err = f.what();
     }
+    o.out = progress.str();
+    return o;
 }
 
-// Reads the bytes from memory, keeping what the reader writes.
+// Reads the bytes from memory.
 inline outcome readmemory(const std::uint8_t* bytes, std::size_t size, datastr* record)
 {
     source in;
     in.pos = bytes;
     in.end = bytes + size;
-    std::stringbuf out, err;
-    outcome o;
-    o.accepted = readsource(in, record, &out, &err);
-    o.out = out.str();
-    o.err = err.str();
-    return o;
-}
-
-// Reads the bytes from memory and throws away what the reader writes.
-inline bool readquietly(const std::uint8_t* bytes, std::size_t size, datastr* record)
-{
-    source in;
-    in.pos = bytes;
-    in.end = bytes + size;
-    nullbuf sink;
-    return readsource(in, record, &sink, &sink);
+    return readsource(in, record);
 }
 
 // What every record that the reader accepted must satisfy: dimensions within

@@ -16,7 +16,6 @@ namespace {
 
 fuzz::outcome readblocks(const std::uint8_t* bytes, std::size_t size, std::size_t cap, datastr* record)
 {
-    fuzz::outcome o;
     std::FILE* file = size > 0 ? fmemopen(const_cast<std::uint8_t*>(bytes), size, "r") : std::tmpfile();
     fuzz::require(file != nullptr, "cannot open the input as a file");
     unsigned char buf[8];
@@ -24,10 +23,7 @@ fuzz::outcome readblocks(const std::uint8_t* bytes, std::size_t size, std::size_
     in.file = file;
     in.buf = buf;
     in.cap = cap;
-    std::stringbuf out, err;
-    o.accepted = fuzz::readsource(in, record, &out, &err);
-    o.out = out.str();
-    o.err = err.str();
+    const fuzz::outcome o = fuzz::readsource(in, record);
     std::fclose(file);
     return o;
 }
@@ -60,17 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     const std::string where = " (blocks of " + std::to_string(cap) + " bytes)";
     fuzz::require(a.accepted == b.accepted, "accepted from memory but not from a file, or the other way" + where);
-    fuzz::require(a.out == b.out, "standard output differs" + where + ":\n" + shown(a.out) + "\n" + shown(b.out));
-    fuzz::require(a.err == b.err, "standard error differs" + where + ":\n" + shown(a.err) + "\n" + shown(b.err));
+    fuzz::require(a.out == b.out, "progress differs" + where + ":\n" + shown(a.out) + "\n" + shown(b.out));
+    fuzz::require(a.err == b.err, "message differs" + where + ":\n" + shown(a.err) + "\n" + shown(b.err));
     fuzz::require(fuzz::usedbytes(*whole) == fuzz::usedbytes(*blocks) &&
                       std::memcmp(whole, blocks, fuzz::usedbytes(*whole)) == 0,
                   "records differ" + where);
 
     if (a.accepted) {
         fuzz::checkrecord(*whole);
-        fuzz::require(a.err.empty(), "accepted with a message: " + shown(a.err));
+        fuzz::require(a.out.find("\nAll loci ") != std::string::npos, "accepted without a summary");
     } else {
-        // Every stop says why: a message on standard error.
+        // Every stop says why.
         fuzz::require(!a.err.empty(), "stopped without a message");
     }
     return 0;

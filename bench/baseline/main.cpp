@@ -2,21 +2,52 @@
 // vorn's speed. Same dialogue and output as vorn; the reader goes word by word
 // through a std::ifstream and the score and variance are the plain loops.
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <string>
 
-#include "driver/datastr.h"
-#include "driver/tables.h"
-#include "estimate/estimate.h"
+#include "core/datastr.h"
+#include "core/estimate.h"
+#include "core/failure.h"
+#include "core/tables.h"
 #include "literal.h"
 #include "reader.h"
-#include "reader/reader.h"
 
 namespace {
 
-float freq[MAXLOCI][MAXALLELES];
-std::int32_t ngenes[MAXPOPS][MAXLOCI];
+tables tab;
+
+// The closing prompt, the plain way: words until "quit" or the end of input.
+[[noreturn]] void closingprompt()
+{
+    std::string reply;
+    do
+        std::cerr << "\ntype \"quit\" to close program>>  ";
+    while (std::cin >> reply && reply != "quit");
+    std::exit(8);
+}
+
+void run()
+{
+    std::cout << "Enter name of input file: ";
+    std::string filename;
+    if (!(std::cin >> filename))
+        throw failure("\nError: no input file name given");
+
+    datastr* data = new datastr();
+    readfile(filename.c_str(), data);
+    buildtables(data, &tab);
+
+    const float theta = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, &tab);
+    std::cout << "\nEstimate of theta: " << static_cast<double>(theta);
+    const long double variance = literalvar(theta, data, &tab);
+    std::cout << " standard error: ";
+    if (variance > 0.0L)
+        std::cout << static_cast<double>(std::sqrt(variance));
+    else
+        std::cout << "nan";
+}
 
 }  // namespace
 
@@ -31,24 +62,10 @@ int main()
               << "Release 2.0 for Windows 95/NT (23/08/98) \n"
               << date << '\n';
 
-    std::cout << "Enter name of input file: ";
-    std::string filename;
-    if (!(std::cin >> filename)) {
-        std::cerr << "\nError: no input file name given";
-        errorloop();
+    try {
+        run();
+    } catch (const failure& f) {
+        std::cerr << f.what();
     }
-
-    datastr* data = new datastr();
-    readfile(filename.c_str(), data);
-    buildtables(data, freq, ngenes);
-
-    const float theta = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, ngenes, freq);
-    std::cout << "\nEstimate of theta: " << static_cast<double>(theta);
-    const long double variance = literalvar(theta, data, ngenes, freq);
-    std::cout << " standard error: ";
-    if (variance > 0.0L)
-        std::cout << static_cast<double>(std::sqrt(variance));
-    else
-        std::cout << "nan";
-    errorloop();
+    closingprompt();
 }

@@ -4,14 +4,13 @@
 #include <iostream>
 #include <string>
 
-#include "reader/reader.h"  // errorloop
+#include "core/failure.h"
 
 namespace {
 
 [[noreturn]] void fail(const std::string& message)
 {
-    std::cerr << message;
-    errorloop();
+    throw failure(message);
 }
 
 void expect(std::ifstream& in, const std::string& keyword)

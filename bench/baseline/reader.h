@@ -1,7 +1,7 @@
 // The baseline's data file reader: word by word through a std::ifstream.
 #pragma once
 
-#include "driver/datastr.h"
+#include "core/datastr.h"
 
 // Reads the named data file into the zero-filled record, printing the same
 // progress and summary as the program's own reader. Meant for well-formed

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../driver/datastr.h"
+#include "core/datastr.h"
 
 namespace convert {
 

@@ -5,7 +5,7 @@
 // gene that was not typed.
 #include <string>
 
-#include "dataset.h"
+#include "convert/dataset.h"
 
 namespace convert {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dataset.h"
-#include "vornfile.h"
+#include "convert/dataset.h"
+#include "convert/vornfile.h"
 
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"

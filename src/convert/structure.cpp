@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "dataset.h"
+#include "convert/dataset.h"
 
 namespace convert {
 

@@ -1,7 +1,7 @@
 #include <charconv>
 #include <string>
 
-#include "dataset.h"
+#include "convert/dataset.h"
 
 namespace convert {
 

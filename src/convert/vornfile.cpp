@@ -1,4 +1,4 @@
-#include "vornfile.h"
+#include "convert/vornfile.h"
 
 #include <algorithm>
 #include <map>

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dataset.h"
+#include "convert/dataset.h"
 
 namespace convert {
 

@@ -7,12 +7,13 @@
 //   npops N nloci L
 //   nalleles l n            for each locus
 //   count p l k c           for each population, locus and allele
-// On a reader error the process ends in vorn's closing prompt (status 8).
+// On a reader error it prints vorn's message and exits with status 8.
 #include <iostream>
 #include <memory>
 
-#include "driver/datastr.h"
-#include "reader/reader.h"
+#include "core/datastr.h"
+#include "core/failure.h"
+#include "formats/vorndata.h"
 
 int main(int argc, char** argv)
 {
@@ -21,7 +22,12 @@ int main(int argc, char** argv)
         return 2;
     }
     auto data = std::make_unique<datastr>();
-    getdata(argv[1], data.get());
+    try {
+        getdata(argv[1], data.get(), &std::cout);
+    } catch (const failure& f) {
+        std::cerr << f.what();
+        return 8;
+    }
     std::cout << "\n#counts\n";
     std::cout << "npops " << data->npops << " nloci " << data->nloci << '\n';
     for (int l = 1; l <= data->nloci; ++l)

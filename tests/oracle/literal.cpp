@@ -1,8 +1,9 @@
 #include "literal.h"
 
-float literallikelihood(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                        const float (*freq)[MAXALLELES])
+float literallikelihood(float theta, const datastr* data, const tables* t)
 {
+    const auto& freq = t->freq;
+    const auto& ngenes = t->ngenes;
     long double sum = 0.0L;
     for (int p = 1; p <= data->npops; ++p) {
         for (int l = 1; l <= data->nloci; ++l) {
@@ -22,9 +23,10 @@ float literallikelihood(float theta, const datastr* data, const std::int32_t (*n
     return static_cast<float>(sum);
 }
 
-long double literalvar(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                       const float (*freq)[MAXALLELES])
+long double literalvar(float theta, const datastr* data, const tables* t)
 {
+    const auto& freq = t->freq;
+    const auto& ngenes = t->ngenes;
     long double sum = 0.0L;
     for (int p = 1; p <= data->npops; ++p) {
         for (int l = 1; l <= data->nloci; ++l) {

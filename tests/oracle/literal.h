@@ -3,10 +3,8 @@
 // program's own functions must match to the bit, and as the benchmarks' baseline.
 #pragma once
 
-#include "driver/datastr.h"
+#include "core/tables.h"
 
-float literallikelihood(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                        const float (*freq)[MAXALLELES]);
+float literallikelihood(float theta, const datastr* data, const tables* t);
 
-long double literalvar(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                       const float (*freq)[MAXALLELES]);
+long double literalvar(float theta, const datastr* data, const tables* t);

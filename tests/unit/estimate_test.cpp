@@ -48,7 +48,7 @@ closedform byseries(const dataset& s, long double t)
                 if (nk == 0)
                     continue;
                 n += nk;
-                const long double f = s.freq[l][k], x = t * f;
+                const long double f = s.tab.freq[l][k], x = t * f;
                 const long double a = f * (digamma(x + nk) - digamma(x)), a2 = f * f * (trigamma(x) - trigamma(x + nk));
                 c.score += a, c.size += a, c.info += a2, c.size2 += a2;
             }
@@ -62,22 +62,22 @@ closedform byseries(const dataset& s, long double t)
 // score itself; both record where they were called.
 std::vector<float> calls;
 double root, slope;
-float line(float x, const datastr*, const std::int32_t (*)[MAXLOCI], const float (*)[MAXALLELES])
+float line(float x, const datastr*, const tables*)
 {
     calls.push_back(x);
     return static_cast<float>(slope * (x - root));
 }
-float countedscore(float x, const datastr* d, const std::int32_t (*g)[MAXLOCI], const float (*f)[MAXALLELES])
+float countedscore(float x, const datastr* d, const tables* t)
 {
     calls.push_back(x);
-    return likelihood(x, d, g, f);
+    return likelihood(x, d, t);
 }
 float bisect(double sl, double r, float x1, float x2, float tolerance)
 {
     calls.clear();
     slope = sl;
     root = r;
-    return rtbis(line, x1, x2, tolerance, nullptr, nullptr, nullptr);
+    return rtbis(line, x1, x2, tolerance, nullptr, nullptr);
 }
 
 // Uniform, normal and gamma variates built on the raw generator only, so

@@ -9,16 +9,15 @@
 #include <random>
 #include <vector>
 
-#include "driver/tables.h"
-#include "estimate/estimate.h"
+#include "core/tables.h"
+#include "core/estimate.h"
 #include "literal.h"
 
 namespace {
 
 struct dataset {
     std::unique_ptr<datastr> data = std::make_unique<datastr>();
-    float freq[MAXLOCI][MAXALLELES] = {};
-    std::int32_t ngenes[MAXPOPS][MAXLOCI] = {};
+    tables tab = {};
 };
 
 // Random counts: some populations untyped at some loci, some alleles private
@@ -40,7 +39,7 @@ std::unique_ptr<dataset> randomdata(std::mt19937_64& rng)
             r.allelecount[pick(1, r.npops)][l][k] += 1;  // every allele is met somewhere
         }
     }
-    buildtables(&r, d->freq, d->ngenes);
+    buildtables(&r, &d->tab);
     return d;
 }
 
@@ -65,24 +64,24 @@ TEST(SharedTerms, ScoreAndVarianceEqualThePlainLoopsToTheBit)
         for (int i = 0; i < 12; ++i)
             thetas.push_back(static_cast<float>(std::exp(std::uniform_real_distribution<double>(-11.5, 9.2)(rng))));
         // Values next to the root, where the score's sign is decided by its last bits.
-        const float f1 = literallikelihood(0.00001f, data, d->ngenes, d->freq);
-        const float f2 = literallikelihood(10000.0f, data, d->ngenes, d->freq);
+        const float f1 = literallikelihood(0.00001f, data, &d->tab);
+        const float f2 = literallikelihood(10000.0f, data, &d->tab);
         if (static_cast<double>(f1) * f2 < 0) {
-            const float root = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, d->ngenes, d->freq);
+            const float root = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, &d->tab);
             float below = root, above = root;
             for (int i = 0; i < 4; ++i) {
                 thetas.push_back(below = std::nextafter(below, 0.0f));
                 thetas.push_back(above = std::nextafter(above, 1e9f));
             }
             thetas.push_back(root);
-            EXPECT_TRUE(samebits(root, rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, d->ngenes, d->freq)));
+            EXPECT_TRUE(samebits(root, rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, &d->tab)));
         }
         for (const float theta : thetas) {
             ++values;
-            ASSERT_TRUE(samebits(literallikelihood(theta, data, d->ngenes, d->freq),
-                                 likelihood(theta, data, d->ngenes, d->freq)))
+            ASSERT_TRUE(samebits(literallikelihood(theta, data, &d->tab),
+                                 likelihood(theta, data, &d->tab)))
                 << "set " << sets << " theta " << theta;
-            ASSERT_TRUE(samebits(literalvar(theta, data, d->ngenes, d->freq), var(theta, data, d->ngenes, d->freq)))
+            ASSERT_TRUE(samebits(literalvar(theta, data, &d->tab), var(theta, data, &d->tab)))
                 << "set " << sets << " theta " << theta;
         }
     }

@@ -1,6 +1,8 @@
 // The allele tally: what a data file read from memory leaves in the record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -8,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "reader/reader.h"
+#include "core/failure.h"
+#include "formats/vorndata.h"
 
 namespace {
 
@@ -23,9 +26,7 @@ void readfrom(const std::string& text, datastr* data)
 std::unique_ptr<datastr> read(const std::string& text)
 {
     auto data = std::make_unique<datastr>();
-    std::streambuf* out = std::cout.rdbuf(nullptr);  // progress and summary are not wanted here
     readfrom(text, data.get());
-    std::cout.rdbuf(out);
     return data;
 }
 
@@ -67,24 +68,26 @@ long long stray(const datastr& d)
     return n;
 }
 
-// Reads a data file that must fail. At exit the record is reported on
-// standard error, after the message, so that the death test's pattern can
-// check what was counted before the run stopped.
-const datastr* watched;
-void readandfail(const std::string& text)
+// Reads a data file that must fail and returns its message; the record is
+// left as the reader had filled it when it stopped.
+std::string readandfail(const std::string& text, datastr* data)
 {
-    static std::istringstream noreply;
-    std::cin.rdbuf(noreply.rdbuf());  // the closing prompt then ends at once
-    std::cout.rdbuf(nullptr);
-    watched = new datastr();
-    std::atexit([] {
-        long long locus1 = 0;
-        for (int p = 1; p < MAXPOPS; ++p)
-            for (int k = 1; k < MAXALLELES; ++k)
-                locus1 += watched->allelecount[p][1][k];
-        std::fprintf(stderr, "\n[nalleles=%d locus1=%lld stray=%lld]", watched->nalleles[1], locus1, stray(*watched));
-    });
-    readfrom(text, const_cast<datastr*>(watched));
+    try {
+        readfrom(text, data);
+    } catch (const failure& f) {
+        return f.what();
+    }
+    ADD_FAILURE() << "read without a failure";
+    return {};
+}
+
+long long locus1(const datastr& d)
+{
+    long long n = 0;
+    for (int p = 1; p < MAXPOPS; ++p)
+        for (int k = 1; k < MAXALLELES; ++k)
+            n += d.allelecount[p][1][k];
+    return n;
 }
 
 const char* const symbols = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx";  // 50
@@ -162,20 +165,85 @@ TEST(Reader, FullCapacity)
 }
 
 // The 50th symbol at a locus stops the run before anything is counted for it.
-TEST(ReaderDeathTest, FiftiethAlleleIsNotCounted)
+TEST(ReaderFailure, FiftiethAlleleIsNotCounted)
 {
     std::ostringstream matrix;
     matrix << "p:";
     for (int i = 0; i < 50; ++i)
         matrix << " i " << symbols[i];
-    EXPECT_EXIT(readandfail(datafile(1, 1, "haploid datapoint=standard", matrix.str() + ";")),
-                ::testing::ExitedWithCode(8), "more than 49 alleles at locus 1.*\\[nalleles=49 locus1=49 stray=0\\]");
+    auto d = std::make_unique<datastr>();
+    EXPECT_EQ(readandfail(datafile(1, 1, "haploid datapoint=standard", matrix.str() + ";"), d.get()),
+              "\nError: more than 49 alleles at locus 1");
+    EXPECT_EQ(d->nalleles[1], 49);
+    EXPECT_EQ(locus1(*d), 49);
+    EXPECT_EQ(stray(*d), 0);
 }
 
 // Populations beyond npops are read but never counted.
-TEST(ReaderDeathTest, PopulationsBeyondNpopsAreNotCounted)
+TEST(ReaderFailure, PopulationsBeyondNpopsAreNotCounted)
 {
-    EXPECT_EXIT(readandfail(datafile(1, 1, "haploid datapoint=standard", "p1: i A, p2: i B, p3: i A;")),
-                ::testing::ExitedWithCode(8),
-                "Number of populations in matrix: 3 does not match npops=1.*\\[nalleles=[0-9]+ locus1=1 stray=0\\]");
+    auto d = std::make_unique<datastr>();
+    EXPECT_EQ(readandfail(datafile(1, 1, "haploid datapoint=standard", "p1: i A, p2: i B, p3: i A;"), d.get()),
+              "\nError: Number of populations in matrix: 3 does not match npops=1");
+    EXPECT_EQ(locus1(*d), 1);
+    EXPECT_EQ(stray(*d), 0);
+}
+
+// Control bytes in a word from the file are echoed as \xHH; printable text
+// and UTF-8 are echoed as they are.
+TEST(ReaderFailure, EchoedWordsAreEscaped)
+{
+    auto d = std::make_unique<datastr>();
+    EXPECT_EQ(readandfail("#nexus begin vorndata; dimensions np\x1b[2Jops=2", d.get()),
+              "\nError: incorrect input at np\\x1b[2Jops");
+    EXPECT_EQ(readandfail("#nexus begin vorndata; dimensions n\xc3\xa9=2", d.get()),
+              "\nError: incorrect input at n\xc3\xa9");
+    EXPECT_EQ(readandfail("#nexus begin vorndata; dimensions\x7f\x01 x", d.get()),
+              "\nError: incorrect input at dimensions\\x7f\\x01");
+    EXPECT_EQ(readandfail("#nexus begin vorndata; dimensions np\tops=2", d.get()),
+              "\nError: incorrect input at np\\x09ops");
+    EXPECT_EQ(readandfail("#nexus begin tr\x07;", d.get()),
+              "\nError: block type tr\\x07 cannot be used with this program");
+    EXPECT_EQ(readandfail(datafile(1, 1, "diploid separator=/", "p: i A\x01" "B;"), d.get()),
+              "Error: incorrect separator \\x01");
+}
+
+// A read that fails after the first block is a read error, not the end of
+// the file: the source serves the file up to the middle of the matrix, then
+// fails.
+TEST(ReaderFailure, ReadErrorAfterTheFirstBlock)
+{
+    const std::string text = datafile(2, 1, "haploid datapoint=standard", "p: i A i B, q: i A;");
+    struct cookie {
+        std::string text;
+        std::size_t done = 0;
+    } c{text.substr(0, text.find(" i B"))};
+    cookie_io_functions_t io{};
+    io.read = [](void* v, char* buf, std::size_t size) -> ssize_t {
+        auto* k = static_cast<cookie*>(v);
+        if (k->done == k->text.size()) {
+            errno = EIO;
+            return -1;
+        }
+        const std::size_t n = std::min(size, k->text.size() - k->done);
+        k->text.copy(buf, n, k->done);
+        k->done += n;
+        return static_cast<ssize_t>(n);
+    };
+    std::FILE* file = fopencookie(&c, "r", io);
+    ASSERT_NE(file, nullptr);
+    unsigned char buf[4096];
+    source in;
+    in.file = file;
+    in.buf = buf;
+    in.cap = sizeof buf;
+    in.name = "cut.nex";
+    auto d = std::make_unique<datastr>();
+    try {
+        readdata(in, "cut.nex", d.get());
+        ADD_FAILURE() << "read without a failure";
+    } catch (const failure& f) {
+        EXPECT_STREQ(f.what(), "\nError: could not read input file \"cut.nex\"");
+    }
+    std::fclose(file);
 }

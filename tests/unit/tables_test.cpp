@@ -17,15 +17,15 @@ TEST(Tables, SharesAndSampleSizes)
     s->set(1, 4, {0, 1});
     s->set(2, 4, {3, 0});
     s->build();
-    EXPECT_EQ(s->freq[1][1], 1.0f);
+    EXPECT_EQ(s->tab.freq[1][1], 1.0f);
     for (int l = 2; l <= 4; ++l) {
-        EXPECT_EQ(s->freq[l][1], 0.75f) << "locus " << l;
-        EXPECT_EQ(s->freq[l][2], 0.25f) << "locus " << l;
+        EXPECT_EQ(s->tab.freq[l][1], 0.75f) << "locus " << l;
+        EXPECT_EQ(s->tab.freq[l][2], 0.25f) << "locus " << l;
     }
     const int ngenes[3][5] = {{}, {0, 3, 4, 2, 1}, {0, 5, 0, 2, 3}};
     for (int p = 1; p <= 2; ++p)
         for (int l = 1; l <= 4; ++l)
-            EXPECT_EQ(s->ngenes[p][l], ngenes[p][l]) << "population " << p << " locus " << l;
+            EXPECT_EQ(s->tab.ngenes[p][l], ngenes[p][l]) << "population " << p << " locus " << l;
 }
 
 // Only entries inside the data set's ranges are written; a locus with no
@@ -35,8 +35,8 @@ TEST(Tables, WritesOnlyItsOwnEntries)
     auto s = newdataset();
     constexpr float freqmark = -7.0f;
     constexpr int ngenesmark = -7;
-    std::fill(&s->freq[0][0], &s->freq[0][0] + MAXLOCI * MAXALLELES, freqmark);
-    std::fill(&s->ngenes[0][0], &s->ngenes[0][0] + MAXPOPS * MAXLOCI, ngenesmark);
+    std::fill(&s->tab.freq[0][0], &s->tab.freq[0][0] + MAXLOCI * MAXALLELES, freqmark);
+    std::fill(&s->tab.ngenes[0][0], &s->tab.ngenes[0][0] + MAXPOPS * MAXLOCI, ngenesmark);
     s->set(1, 1, {1, 2});
     s->set(2, 3, {0, 0, 4});
     s->build();  // npops 2, nloci 3, locus 2 without alleles
@@ -44,12 +44,12 @@ TEST(Tables, WritesOnlyItsOwnEntries)
     for (int l = 0; l < MAXLOCI; ++l)
         for (int k = 0; k < MAXALLELES; ++k)
             if (l < 1 || l > d.nloci || k < 1 || k > d.nalleles[l]) {
-                ASSERT_EQ(s->freq[l][k], freqmark) << "freq[" << l << "][" << k << "]";
+                ASSERT_EQ(s->tab.freq[l][k], freqmark) << "freq[" << l << "][" << k << "]";
             }
     for (int p = 0; p < MAXPOPS; ++p)
         for (int l = 0; l < MAXLOCI; ++l) {
             const bool inside = p >= 1 && p <= d.npops && l >= 1 && l <= d.nloci;
-            ASSERT_EQ(s->ngenes[p][l], inside ? (p == 1 && l == 1 ? 3 : p == 2 && l == 3 ? 4 : 0) : ngenesmark)
+            ASSERT_EQ(s->tab.ngenes[p][l], inside ? (p == 1 && l == 1 ? 3 : p == 2 && l == 3 ? 4 : 0) : ngenesmark)
                 << "ngenes[" << p << "][" << l << "]";
         }
 }
@@ -73,13 +73,13 @@ TEST(Tables, SumsInSinglePrecisionDividesByExtendedTotal)
     counts[0] = big;
     s->set(1, 2, counts);
     s->build();
-    EXPECT_EQ(s->freq[1][1], 0.5f);
-    EXPECT_EQ(s->freq[1][2], 0.5f);
+    EXPECT_EQ(s->tab.freq[1][1], 0.5f);
+    EXPECT_EQ(s->tab.freq[1][2], 0.5f);
     const long double total = big + 48.0L;
-    EXPECT_EQ(s->freq[2][1], static_cast<float>(big / total));
-    EXPECT_LT(s->freq[2][1], 1.0f);
+    EXPECT_EQ(s->tab.freq[2][1], static_cast<float>(big / total));
+    EXPECT_LT(s->tab.freq[2][1], 1.0f);
     for (int k = 2; k <= 49; ++k)
-        ASSERT_EQ(s->freq[2][k], static_cast<float>(1 / total)) << "allele " << k;
-    EXPECT_EQ(s->ngenes[1][1], 2 * big);
-    EXPECT_EQ(s->ngenes[21][1], 1);
+        ASSERT_EQ(s->tab.freq[2][k], static_cast<float>(1 / total)) << "allele " << k;
+    EXPECT_EQ(s->tab.ngenes[1][1], 2 * big);
+    EXPECT_EQ(s->tab.ngenes[21][1], 1);
 }

@@ -6,13 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "driver/tables.h"
-#include "estimate/estimate.h"
+#include "core/estimate.h"
+#include "core/tables.h"
 
 struct dataset {
     std::unique_ptr<datastr> data{new datastr()};
-    float freq[MAXLOCI][MAXALLELES] = {};
-    std::int32_t ngenes[MAXPOPS][MAXLOCI] = {};
+    tables tab = {};
 
     // Counts of alleles 1, 2, ... of population p at locus l; npops, nloci
     // and nalleles grow to cover them.
@@ -24,12 +23,12 @@ struct dataset {
         for (std::size_t k = 0; k < counts.size(); ++k)
             data->allelecount[p][l][k + 1] = counts[k];
     }
-    void build() { buildtables(data.get(), freq, ngenes); }
-    float score(float theta) const { return likelihood(theta, data.get(), ngenes, freq); }
-    long double variance(float theta) const { return var(theta, data.get(), ngenes, freq); }
+    void build() { buildtables(data.get(), &tab); }
+    float score(float theta) const { return likelihood(theta, data.get(), &tab); }
+    long double variance(float theta) const { return var(theta, data.get(), &tab); }
     float estimate(scorefunction f = likelihood) const
     {
-        return rtbis(f, LOWEST, HIGHEST, TOLERANCE, data.get(), ngenes, freq);
+        return rtbis(f, LOWEST, HIGHEST, TOLERANCE, data.get(), &tab);
     }
 };
 

@@ -1,10 +1,9 @@
-#include "estimate.h"
+#include "core/estimate.h"
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
-#include "../reader/reader.h"
+#include "core/failure.h"
 
 namespace {
 
@@ -160,9 +159,10 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
 // part B the terms 1/(theta + i) for i below ngenes[p][l]; A - B (B - A for
 // the information) is added to the total in population-major order.
 template <bool Squared>
-long double total(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                  const float (*freq)[MAXALLELES])
+long double total(float theta, const datastr* data, const tables* tab)
 {
+    const auto& freq = tab->freq;
+    const auto& ngenes = tab->ngenes;
     const long double t = theta;
     const int npops = data->npops;
     const int nloci = data->nloci;
@@ -211,28 +211,23 @@ long double total(float theta, const datastr* data, const std::int32_t (*ngenes)
 
 }  // namespace
 
-float likelihood(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                 const float (*freq)[MAXALLELES])
+float likelihood(float theta, const datastr* data, const tables* t)
 {
-    return static_cast<float>(total<false>(theta, data, ngenes, freq));
+    return static_cast<float>(total<false>(theta, data, t));
 }
 
-long double var(float theta, const datastr* data, const std::int32_t (*ngenes)[MAXLOCI],
-                const float (*freq)[MAXALLELES])
+long double var(float theta, const datastr* data, const tables* t)
 {
-    return -1.0L / total<true>(theta, data, ngenes, freq);
+    return -1.0L / total<true>(theta, data, t);
 }
 
-float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data,
-            const std::int32_t (*ngenes)[MAXLOCI], const float (*freq)[MAXALLELES])
+float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t)
 {
-    const float f = func(x1, data, ngenes, freq);
-    float fmid = func(x2, data, ngenes, freq);
+    const float f = func(x1, data, t);
+    float fmid = func(x2, data, t);
     // The product in double precision is exact, so no underflow hides a sign change.
-    if (static_cast<double>(f) * static_cast<double>(fmid) >= 0.0) {
-        std::cerr << "\nEstimate of theta is not within interval 0.00001 to 10000";
-        errorloop();
-    }
+    if (static_cast<double>(f) * static_cast<double>(fmid) >= 0.0)
+        throw failure("\nEstimate of theta is not within interval 0.00001 to 10000");
 
     // Start at the end where the function is negative, stepping towards the other.
     long double rtb;
@@ -247,12 +242,11 @@ float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* d
     for (int j = 0; j < 40; ++j) {
         dx = dx * 0.5f;
         const long double xmid = rtb + dx;
-        fmid = func(static_cast<float>(xmid), data, ngenes, freq);
+        fmid = func(static_cast<float>(xmid), data, t);
         if (fmid <= 0.0f)
             rtb = xmid;
         if (std::fabs(dx) < xacc || fmid == 0.0f)
             return static_cast<float>(rtb);
     }
-    std::cerr << "\nToo many bisections";
-    errorloop();
+    throw failure("\nToo many bisections");
 }

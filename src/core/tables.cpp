@@ -1,7 +1,10 @@
-#include "tables.h"
+#include "core/tables.h"
 
-void buildtables(const datastr* data, float freq[][MAXALLELES], std::int32_t ngenes[][MAXLOCI])
+void buildtables(const datastr* data, tables* t)
 {
+    auto& freq = t->freq;
+    auto& ngenes = t->ngenes;
+
     // Pooled counts, summed over populations in a single-precision running sum.
     for (int l = 1; l <= data->nloci; ++l) {
         for (int k = 1; k <= data->nalleles[l]; ++k) {

@@ -1,10 +1,11 @@
-#include "reader.h"
+#include "formats/vorndata.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <iostream>
 #include <string>
 #include <string_view>
+
+#include "core/escape.h"
+#include "core/failure.h"
 
 namespace {
 
@@ -18,10 +19,11 @@ bool white(int c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Words from the file are echoed escaped, so that no control byte reaches
+// the terminal.
 [[noreturn]] void fail(std::string_view message, std::string_view what = {})
 {
-    std::cerr << message << what;
-    errorloop();
+    throw failure(std::string(message) + escaped(what));
 }
 
 [[noreturn]] void failat(std::string_view what)
@@ -165,10 +167,9 @@ struct tally {
     {
         int k = allelenum[l][c];
         if (k == 0) {
-            if (data->nalleles[l] == MAXALLELES - 1) {
-                std::cerr << "\nError: more than " << MAXALLELES - 1 << " alleles at locus " << l;
-                errorloop();
-            }
+            if (data->nalleles[l] == MAXALLELES - 1)
+                fail("\nError: more than " + std::to_string(MAXALLELES - 1) + " alleles at locus " +
+                     std::to_string(l));
             k = ++data->nalleles[l];
             allelenum[l][c] = static_cast<unsigned char>(k);
         }
@@ -191,14 +192,12 @@ void readdimensions(source& in, datastr* data)
     }
     in.get();  // the character that closes the statement, normally ';'
 
-    if (data->nloci < 1 || data->nloci > MAXLOCI - 1) {
-        std::cerr << "\nError: nloci=" << data->nloci << " is out of range 1 to " << MAXLOCI - 1;
-        errorloop();
-    }
-    if (data->npops < 1 || data->npops > MAXPOPS - 1) {
-        std::cerr << "\nError: npops=" << data->npops << " is out of range 1 to " << MAXPOPS - 1;
-        errorloop();
-    }
+    if (data->nloci < 1 || data->nloci > MAXLOCI - 1)
+        fail("\nError: nloci=" + std::to_string(data->nloci) + " is out of range 1 to " +
+             std::to_string(MAXLOCI - 1));
+    if (data->npops < 1 || data->npops > MAXPOPS - 1)
+        fail("\nError: npops=" + std::to_string(data->npops) + " is out of range 1 to " +
+             std::to_string(MAXPOPS - 1));
 }
 
 layout readformat(source& in)
@@ -323,10 +322,9 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
         end = in.end;
         const bool closing = l == nloci && g.closes();
         const std::size_t len = closing ? g.len - 1 : g.len;
-        if (len >= 2 && g.first[1] != separator) {
-            std::cerr << "Error: incorrect separator " << static_cast<char>(g.first[1]);
-            errorloop();
-        }
+        if (len >= 2 && g.first[1] != separator)
+            fail("Error: incorrect separator ",
+                 std::string_view(reinterpret_cast<const char*>(g.first) + 1, 1));
         if (len < 3)
             failat(g.view());
         count(l, g.first[0]);
@@ -338,7 +336,7 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
     return 0;
 }
 
-void readmatrix(source& in, datastr* data, const layout& format)
+void readmatrix(source& in, datastr* data, const layout& format, std::ostream* progress)
 {
     if (token w = readword(in); !w.is("matrix"))
         failat(w.view());
@@ -355,10 +353,9 @@ void readmatrix(source& in, datastr* data, const layout& format)
         readpopname(in, p != 0 ? data->popname[p] : scratch);
         std::int64_t nind = 0;
         do {
-            if (++nind > MAXIND) {
-                std::cerr << "\nError: more than " << MAXIND << " individuals in population " << npopsread;
-                errorloop();
-            }
+            if (++nind > MAXIND)
+                fail("\nError: more than " + std::to_string(MAXIND) + " individuals in population " +
+                     std::to_string(npopsread));
             closing = readindividual(in, format, counts, p);
         } while (closing == 0);
         if (p != 0)
@@ -367,20 +364,21 @@ void readmatrix(source& in, datastr* data, const layout& format)
 
     if (token w = readword(in); !w.is("end;"))
         fail("\nError: end of file expected at ", w.view());
-    if (npopsread != data->npops) {
-        std::cerr << "\nError: Number of populations in matrix: " << npopsread
-                  << " does not match npops=" << data->npops;
-        errorloop();
-    }
+    if (npopsread != data->npops)
+        fail("\nError: Number of populations in matrix: " + std::to_string(npopsread) +
+             " does not match npops=" + std::to_string(data->npops));
 
-    std::cout << "\nData matrix has " << data->npops << " populations, " << data->nloci << " loci, and "
+    if (progress == nullptr)
+        return;
+    // The symbols are echoed escaped, like words in messages.
+    auto symbol = [](int c) { return escaped(std::string(1, static_cast<char>(c))); };
+    *progress << "\nData matrix has " << data->npops << " populations, " << data->nloci << " loci, and "
               << total << " individuals";
     if (format.missing >= 0)
-        std::cout << "\nMissing data represented by the symbol " << static_cast<char>(format.missing);
+        *progress << "\nMissing data represented by the symbol " << symbol(format.missing);
     if (format.separator >= 0)
-        std::cout << "\nDifferent genes at one locus separated by the symbol "
-                  << static_cast<char>(format.separator);
-    std::cout << (format.diploid ? "\nAll loci diploid." : "\nAll loci haploid.");
+        *progress << "\nDifferent genes at one locus separated by the symbol " << symbol(format.separator);
+    *progress << (format.diploid ? "\nAll loci diploid." : "\nAll loci haploid.");
 }
 
 }  // namespace
@@ -392,68 +390,57 @@ bool source::refill()
     const std::size_t n = std::fread(buf, 1, cap, file);
     pos = buf;
     end = buf + n;
+    // A read that fails is not the end of the file: the data would be cut short.
+    if (std::ferror(file))
+        throw failure("\nError: could not read input file \"" + escaped(name) + "\"");
     return n > 0;
 }
 
-void readdata(source& in, const char* filename, datastr* data)
+void readdata(source& in, const char* filename, datastr* data, std::ostream* progress)
 {
     if (token w = readword(in); !w.is("#nexus"))
         fail("\nError: not a nexus format file!", w.view());
-    std::cout << "Opening NEXUS data file " << filename;
+    if (progress != nullptr)
+        *progress << "Opening NEXUS data file " << escaped(filename);
 
     if (token w = readword(in); !w.is("begin"))
         failat(w.view());
     if (token w = readword(in); !w.is("vorndata;")) {
         const std::string_view name = w.view().substr(0, w.len > 0 ? w.len - 1 : 0);
-        std::cerr << "\nError: block type " << name << " cannot be used with this program";
-        errorloop();
+        fail("\nError: block type " + escaped(name) + " cannot be used with this program");
     }
-    std::cout << "\nReading VORN 2.0 data format";
+    if (progress != nullptr)
+        *progress << "\nReading VORN 2.0 data format";
 
     readdimensions(in, data);
     const layout format = readformat(in);
     readlabels(in, data);
-    readmatrix(in, data, format);
+    readmatrix(in, data, format, progress);
 }
 
-void getdata(const char* filename, datastr* data)
+void getdata(const char* filename, datastr* data, std::ostream* progress)
 {
     static unsigned char buf[1 << 16];
     source in;
     in.file = std::fopen(filename, "r");
     in.buf = buf;
     in.cap = sizeof buf;
+    in.name = filename;
+    const std::string cannotopen = "\nError: could not open input file \"" + escaped(filename) + "\"\n";
+    if (in.file == nullptr)
+        throw failure(cannotopen);
     // A directory opens but cannot be read: the first read tells.
-    if (in.file == nullptr || (!in.refill() && std::ferror(in.file))) {
-        std::cerr << "\nError: could not open input file \"" << filename << "\"\n";
-        errorloop();
+    try {
+        in.refill();
+    } catch (const failure&) {
+        std::fclose(in.file);
+        throw failure(cannotopen);
     }
-    readdata(in, filename, data);
+    try {
+        readdata(in, filename, data, progress);
+    } catch (...) {
+        std::fclose(in.file);
+        throw;
+    }
     std::fclose(in.file);
-}
-
-void errorloop()
-{
-#ifdef VORN_FUZZING
-    throw runended{};
-#endif
-    for (;;) {
-        std::cerr << "\ntype \"quit\" to close program>>  ";
-        // Read one reply word; only its length and its first bytes matter.
-        char reply[8] = "junk";
-        std::size_t len = 0;
-        int c;
-        do
-            c = std::cin.get();
-        while (c != EOF && white(c));
-        if (c == EOF)
-            std::exit(8);
-        for (; c != EOF && !white(c); c = std::cin.get()) {
-            if (len < sizeof reply - 1)
-                reply[len] = static_cast<char>(c);
-            ++len;
-        }
-        if (len == 4 && std::string_view(reply, 4) == "quit")
-            std::exit(8);
-    }
 }

@@ -1,0 +1,27 @@
+// Maximum-likelihood estimate of theta under the Dirichlet-multinomial model:
+// the score, the inverse observed information, and the bisection root finder.
+#pragma once
+
+#include "core/datastr.h"
+#include "core/tables.h"
+
+// The estimate: the root of the score between these ends, to this step length.
+constexpr float LOWEST = 0.00001f;
+constexpr float HIGHEST = 10000.0f;
+constexpr float TOLERANCE = 0.0001f;
+
+// The type of the score function handed to the root finder.
+using scorefunction = float (*)(float theta, const datastr* data, const tables* t);
+
+// The score: first derivative of the log-likelihood at theta, summed in
+// extended precision and rounded to single precision on return.
+float likelihood(float theta, const datastr* data, const tables* t);
+
+// Inverse of the observed information at theta: the variance of the estimate.
+// Not checked for sign: a non-positive value means the information is not positive.
+long double var(float theta, const datastr* data, const tables* t);
+
+// Root of func between x1 and x2 (either order) by halving a step until it is
+// shorter than xacc. Throws failure when the function does not change sign
+// between the ends, or when 40 halvings do not reach the tolerance.
+float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t);
