@@ -61,7 +61,9 @@ bool white(int c)
     }
 }
 
-// The driver's tables, alive for the whole run beside the record.
+// The record and the driver's tables, alive for the whole run: the process
+// ends in the closing prompt without releasing them.
+datastr* data = nullptr;
 tables tab;
 
 void run()
@@ -73,7 +75,7 @@ void run()
 
     // calloc hands over zeroed pages without touching them: a small data set
     // never pays for the parts of the record it does not use.
-    auto* data = static_cast<datastr*>(std::calloc(1, sizeof(datastr)));
+    data = static_cast<datastr*>(std::calloc(1, sizeof(datastr)));
     if (data == nullptr) {
         // The one message that goes to standard output.
         std::cout << "\nMemory allocation error. Try adjusting MAX* values.";
