@@ -8,4 +8,7 @@
 // line break included. Other programs may reword or prefix it.
 struct failure : std::runtime_error {
     using std::runtime_error::runtime_error;
+    // How many bytes of the input had been read when it was found, or -1:
+    // lets a program that names lines find the line.
+    long long offset = -1;
 };

@@ -387,7 +387,9 @@ bool source::refill()
 {
     if (file == nullptr)
         return false;
+    done += static_cast<unsigned long long>(end - begin);
     const std::size_t n = std::fread(buf, 1, cap, file);
+    begin = buf;
     pos = buf;
     end = buf + n;
     // A read that fails is not the end of the file: the data would be cut short.
@@ -396,7 +398,9 @@ bool source::refill()
     return n > 0;
 }
 
-void readdata(source& in, const char* filename, datastr* data, std::ostream* progress)
+namespace {
+
+void readall(source& in, const char* filename, datastr* data, std::ostream* progress)
 {
     if (token w = readword(in); !w.is("#nexus"))
         fail("\nError: not a nexus format file!", w.view());
@@ -416,6 +420,20 @@ void readdata(source& in, const char* filename, datastr* data, std::ostream* pro
     const layout format = readformat(in);
     readlabels(in, data);
     readmatrix(in, data, format, progress);
+}
+
+}  // namespace
+
+void readdata(source& in, const char* filename, datastr* data, std::ostream* progress)
+{
+    if (in.begin == nullptr)
+        in.begin = in.pos;
+    try {
+        readall(in, filename, data, progress);
+    } catch (failure& f) {
+        f.offset = static_cast<long long>(in.offset());
+        throw;
+    }
 }
 
 void getdata(const char* filename, datastr* data, std::ostream* progress)

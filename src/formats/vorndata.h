@@ -20,6 +20,10 @@ struct source {
     unsigned char* buf = nullptr;
     std::size_t cap = 0;
     const char* name = "";
+    // Bytes read before begin, the start of what is buffered now: together
+    // with pos, how far into the input the reader is.
+    unsigned long long done = 0;
+    const unsigned char* begin = nullptr;
 
     // Next byte, or EOF once the bytes are used up. A failed read throws.
     int get()
@@ -35,6 +39,7 @@ struct source {
         return *pos;
     }
     bool refill();
+    unsigned long long offset() const { return done + static_cast<unsigned long long>(pos - begin); }
 };
 
 // Reads the named data file into the zero-filled record. Progress and the
