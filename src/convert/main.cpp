@@ -1,4 +1,6 @@
-// vornconvert: turns a Genepop or STRUCTURE file into a vorn data file.
+// vornconvert: turns a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file
+// into a vorn data file.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/dataset.h"
 #include "convert/vornfile.h"
+#include "formats/dataset.h"
+#include "formats/text.h"
 
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"
@@ -21,57 +24,53 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
+using formats::quote;
 
 namespace {
 
 const char* const HELP = R"(Usage: vornconvert [OPTION]... INPUT
-Turn a Genepop or STRUCTURE file into a vorn data file.
+Turn a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file into a vorn data
+file.
 
-  --format genepop|structure  the kind of INPUT; guessed when not given:
-                              a file with a line 'Pop' alone or a comma on
-                              any line after the first is Genepop, any other
-                              is STRUCTURE
-  -o, --output OUT            write the vorn data file to OUT (default and '-':
-                              standard output)
-  --map MAPFILE               write a tab-separated table of locus, allele
-                              code and symbol, one allele a line
-  --extra-cols N              STRUCTURE: N columns between the population
-                              column and the first locus, skipped (default 0)
-  --help                      show this help and exit
-  --version                   show the version and exit
+  --format NAME         genepop, structure, fstat, genalex or arlequin;
+                        guessed from the content when not given
+  -o, --output OUT      write the vorn data file to OUT (default and '-':
+                        standard output)
+  --map MAPFILE         write a tab-separated table of locus, allele and
+                        symbol, one allele a line
+  --loci LIST           write only these loci; --pops LIST: only these
+                        populations. LIST: numbers (in the order of the
+                        input) or names, separated by commas; ranges such as
+                        1-20; '=NAME' for a name that is also a number
+  -q, --quiet           no summary line
+  --help                show this help and exit
+  --version             show the version and exit
 
-INPUT '-' is standard input.
+STRUCTURE files, named as in STRUCTURE's mainparams (each also read from
+--mainparams FILE; an option given here wins over the file):
+  --ploidy N            genes per individual and locus (1 or 2 for vorn)
+  --onerowperind 0|1    1: the alleles of a locus side by side in one row;
+                        0: one row per gene copy
+  --missing N           the code of a missing gene (-9 when the file holds
+                        -9)
+  --label 0|1, --popdata 0|1
+                        a label and a population column (default 1 each)
+  --popflag 0|1, --locdata 0|1, --phenotype 0|1, --extracols N
+                        columns between the population and the loci
+                        (--extra-cols N is the same as --extracols N)
+  --markernames 0|1     a first row of locus names (found by itself)
+  --numloci N           the number of loci
+  --mainparams FILE     read these settings from a STRUCTURE mainparams file
+A file shows its layout where it can: labels that repeat in pairs are two
+rows per individual; a row of locus names fixes the columns of the loci;
+-9 among the codes makes 0 an allele. Where it cannot, vornconvert stops
+and names the setting it needs. GenAlEx files with one locus may need
+--ploidy.
 
-Genepop: a title line; the locus names, one per line or separated by commas;
-then populations, each opened by a line 'Pop' (any letter case), one
-individual a line as 'name , genotypes'. Genotypes have 2 or 3 digits per
-allele; 2 or 3 digits in all is haploid, 4 or 6 is diploid, and every
-genotype of the file must have the width of the first. Code 0 is missing.
-The name of an individual is the text before the first comma of its line.
-A population is named by the text after 'Pop' on its line or, when there is
-none, by the name of its first individual, or else pop<n> for the n-th
-population.
-
-STRUCTURE: one row per individual, or two consecutive rows with the same
-label for diploid data (recognised from the first two rows): a label, a
-population number, --extra-cols skipped columns, one allele code per locus.
--9 is missing. A first row with one name per locus gives the locus names,
-which are otherwise locus1, locus2, ... Populations are named by their
-number and kept in the order in which they first appear; their individuals
-keep the order of the file. Not read: files without a label or population
-column, diploid data with both alleles on one row, recessive-allele and
-map-distance rows, missing-data codes other than -9.
-
-Output: the allele codes of each locus are written as the symbols A-Z then
-a-w, the smallest code as A; a missing gene is '?'. Locus names
-become one word of at most 38 characters (white space, control characters
-and , ; : = become '_'; names that then clash get _2, _3, ...); population
-and individual names likewise, of at most 39 characters; an individual
-without a name becomes ind<n>, n counting individuals over the file.
-
-Limits: 99 populations, 99 loci, 49 alleles at a locus. A file over any of
-them, an empty population or two loci of the same name is refused with the
-line at fault and nothing is written. Exit status 0 on success, 1 on error.
+INPUT '-' is standard input. A summary line goes to standard error, with
+warnings where the data look read the wrong way. Exit status 0 on success,
+1 on error. 'man vornconvert' describes each format and the names given to
+populations.
 )";
 
 struct options {
@@ -79,8 +78,11 @@ struct options {
     std::string input;
     std::string output;  // empty or "-": standard output
     std::string map;
-    int extracols = 0;
-    bool extragiven = false;
+    std::string mainparams;
+    std::string loci, pops;  // empty: all
+    bool quiet = false;
+    formats::structureparams params;
+    std::vector<std::string> layoutoptions;  // STRUCTURE settings given, as typed
 };
 
 struct usageerror {
@@ -106,6 +108,7 @@ options parseargs(int argc, char** argv)
                 throw usageerror{"option " + arg + " needs a value"};
             return args[++i];
         };
+        const std::string key = arg == "--extra-cols" ? "extracols" : arg.size() > 2 ? arg.substr(2) : "";
 
         if (arg == "--help") {
             std::cout << HELP;
@@ -115,17 +118,27 @@ options parseargs(int argc, char** argv)
             std::exit(0);
         } else if (arg == "--format") {
             opt.format = value();
-            if (opt.format != "genepop" && opt.format != "structure")
-                throw usageerror{"--format must be genepop or structure, not " + quote(opt.format)};
+            if (std::find(formats::FORMATS.begin(), formats::FORMATS.end(), opt.format) ==
+                formats::FORMATS.end())
+                throw usageerror{"--format must be genepop, structure, fstat, genalex or arlequin, not " +
+                                 quote(opt.format)};
         } else if (arg == "-o" || arg == "--output") {
             opt.output = value();
         } else if (arg == "--map") {
             opt.map = value();
-        } else if (arg == "--extra-cols") {
+        } else if (arg == "--loci") {
+            opt.loci = value();
+        } else if (arg == "--pops") {
+            opt.pops = value();
+        } else if (arg == "-q" || arg == "--quiet") {
+            opt.quiet = true;
+        } else if (arg == "--mainparams") {
+            opt.mainparams = value();
+        } else if (arg.starts_with("--") && formats::knownparam(key)) {
             const std::string v = value();
-            if (!digits(v, opt.extracols) || opt.extracols > 1000)
-                throw usageerror{"--extra-cols must be a whole number from 0 to 1000, not " + quote(v)};
-            opt.extragiven = true;
+            if (const std::string why = formats::setparam(opt.params, key, v, false); !why.empty())
+                throw usageerror{arg + ": " + why};
+            opt.layoutoptions.push_back(arg);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             throw usageerror{"unknown option " + quote(arg)};
         } else if (inputgiven) {
@@ -261,55 +274,188 @@ bool samefile(const std::string& a, const std::string& b)
     return !ec && ca == cb;
 }
 
+// The items of a --loci or --pops LIST as indices into names, in the order of
+// the input. An item is a name, '=' and a name, a number from 1 or a range of
+// numbers; an item that is the name of one entry and the number of another is
+// refused as ambiguous.
+std::vector<std::size_t> choose(const std::string& list, const std::vector<std::string>& names,
+                                const std::string& option, const std::string& what)
+{
+    std::vector<char> chosen(names.size(), 0);
+    auto byname = [&](std::string_view name) -> std::optional<std::size_t> {
+        const auto at = std::find(names.begin(), names.end(), name);
+        if (at == names.end())
+            return std::nullopt;
+        return static_cast<std::size_t>(at - names.begin());
+    };
+    for (const std::string_view raw : formats::cells(list, ',')) {
+        const std::string_view item = formats::trim(raw);
+        if (item.empty())
+            throw fileerror{option + " " + quote(list) + ": an empty item"};
+        if (item.front() == '=') {
+            const auto at = byname(item.substr(1));
+            if (!at)
+                throw fileerror{option + ": no " + what + " is named " + quote(item.substr(1))};
+            chosen[*at] = 1;
+            continue;
+        }
+        long from = 0, to = 0;
+        const std::size_t dash = item.find('-', 1);
+        const bool numeric = dash == std::string_view::npos
+                                 ? formats::number(item, from, false) && (to = from, true)
+                                 : formats::number(item.substr(0, dash), from, false) &&
+                                       formats::number(item.substr(dash + 1), to, false);
+        const auto named = byname(item);
+        if (named && numeric && !(from == to && static_cast<std::size_t>(from) == *named + 1) && from >= 1 &&
+            static_cast<std::size_t>(from) <= names.size())
+            throw fileerror{
+                option + ": " + quote(item) + " is the name of " + what + " " + std::to_string(*named + 1) +
+                " and the number of another; write '=" + std::string(item) + "' for the name or " +
+                std::to_string(from) + "-" + std::to_string(to) + " for the numbers"};
+        if (named && !(dash != std::string_view::npos && numeric && from != to)) {
+            chosen[*named] = 1;
+            continue;
+        }
+        if (!numeric || from < 1 || to < from || static_cast<std::size_t>(to) > names.size())
+            throw fileerror{option + ": " + quote(item) + " is neither the name of a " + what +
+                            " nor a number or range within 1-" + std::to_string(names.size())};
+        for (long n = from; n <= to; ++n)
+            chosen[static_cast<std::size_t>(n - 1)] = 1;
+    }
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        if (chosen[i])
+            out.push_back(i);
+    return out;
+}
+
+std::vector<std::size_t> everything(std::size_t n)
+{
+    std::vector<std::size_t> out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = i;
+    return out;
+}
+
+std::string formatname(const std::string& format)
+{
+    static const char* const shown[] = {"Genepop", "STRUCTURE", "FSTAT", "GenAlEx", "Arlequin"};
+    for (std::size_t f = 0; f < formats::FORMATS.size(); ++f)
+        if (formats::FORMATS[f] == format)
+            return shown[f];
+    return format;
+}
+
+// One line: what was read, and what was written where.
+std::string summary(const formats::dataset& data, const selection& chosen, const std::string& written)
+{
+    const auto ploidy = static_cast<std::size_t>(data.ploidy);
+    std::size_t individuals = 0, genotypes = 0, missing = 0;
+    std::vector<char> haploid(data.loci.size(), ploidy == 2);
+    for (const formats::population& p : data.pops)
+        for (const formats::individual& ind : p.members) {
+            ++individuals;
+            for (std::size_t l = 0; l < data.loci.size(); ++l) {
+                ++genotypes;
+                bool gap = false;
+                for (std::size_t g = 0; g < ploidy; ++g)
+                    gap = gap || ind.genes[l * ploidy + g] == formats::MISSING;
+                missing += gap ? 1 : 0;
+                if (ploidy == 2 && ind.genes[l * 2 + 1] != formats::ABSENT)
+                    haploid[l] = 0;
+            }
+        }
+    const auto nhaploid = static_cast<std::size_t>(std::count(haploid.begin(), haploid.end(), 1));
+    std::string kind = ploidy == 1 ? "haploid" : ploidy == 2 ? "diploid" : "ploidy " + formats::num(ploidy);
+    if (nhaploid > 0)
+        kind += " (" + formats::count(nhaploid, "haploid locus", "haploid loci") + ")";
+
+    std::string line = formats::count(data.pops.size(), "population", "populations") + ", " +
+                       formats::count(individuals, "individual", "individuals") + ", " +
+                       formats::count(data.loci.size(), "locus", "loci") + ", " + kind + ", " +
+                       formats::num(missing) + " of " + formats::count(genotypes, "genotype", "genotypes") +
+                       " missing or partly missing; wrote ";
+    if (chosen.pops.size() != data.pops.size() || chosen.loci.size() != data.loci.size()) {
+        std::size_t kept = 0;
+        for (const std::size_t p : chosen.pops)
+            kept += data.pops[p].members.size();
+        line += formats::count(chosen.pops.size(), "population", "populations") + ", " +
+                formats::count(kept, "individual", "individuals") + ", " +
+                formats::count(chosen.loci.size(), "locus", "loci") + " to ";
+    }
+    return data.format + " (" + data.layout + "): " + line + written;
+}
+
 int run(const options& opt)
 {
     const std::string shown = opt.input == "-" ? "(standard input)" : opt.input;
-    std::string format = opt.format;
-    int firstrow = 0;  // line of the first line that is not blank
     try {
         if (samefile(opt.output, opt.input) || samefile(opt.map, opt.input))
             throw fileerror{"will not write over the input file " + quote(opt.input)};
         if (opt.map == "-" || samefile(opt.map, opt.output))
             throw fileerror{"--map needs a file of its own, apart from the output"};
 
-        const std::vector<std::string> lines = splitlines(readall(opt.input));
-        for (std::size_t i = 0; i < lines.size() && firstrow == 0; ++i)
-            if (!trim(lines[i]).empty())
-                firstrow = static_cast<int>(i + 1);
-        if (format.empty())
-            format = guessformat(lines);
-        if (opt.extragiven && format != "structure")
-            throw fileerror{"--extra-cols applies to STRUCTURE files only, and " + quote(shown) +
-                            " is read as Genepop"};
+        const std::string text = readall(opt.input);
+        formats::readoptions how;
+        how.format = opt.format.empty() ? formats::guessformat(text) : opt.format;
+        how.structure = opt.params;
+        if (how.format != "structure" && !how.format.empty()) {
+            std::vector<std::string> misplaced = opt.layoutoptions;
+            if (!opt.mainparams.empty())
+                misplaced.push_back("--mainparams");
+            if (how.format == "genalex")
+                std::erase(misplaced, "--ploidy");
+            if (!misplaced.empty())
+                throw fileerror{misplaced.front() + " applies to STRUCTURE files only, and " + quote(shown) +
+                                " is read as " + formatname(how.format)};
+        }
+        if (!opt.mainparams.empty())
+            formats::readmainparams(readall(opt.mainparams), opt.mainparams, how.structure);
 
-        const dataset data = format == "genepop" ? readgenepop(lines) : readstructure(lines, opt.extracols);
-        const naming names = makenames(data);
-        const auto codes = allelecodes(data);
-        const std::string text = vorntext(data, names, codes);
+        const formats::dataset data = formats::readany(text, shown, how);
+        for (const formats::warning& w : data.warnings) {
+            std::cerr << "vornconvert: " << shown;
+            if (w.line > 0)
+                std::cerr << ':' << w.line;
+            std::cerr << ": warning: " << w.text << '\n';
+        }
+
+        std::vector<std::string> locusnames, popnames;
+        for (const auto& l : data.loci)
+            locusnames.push_back(l.name);
+        for (const auto& p : data.pops)
+            popnames.push_back(p.name);
+        selection chosen;
+        chosen.loci = opt.loci.empty() ? everything(locusnames.size())
+                                       : choose(opt.loci, locusnames, "--loci", "locus");
+        chosen.pops = opt.pops.empty() ? everything(popnames.size())
+                                       : choose(opt.pops, popnames, "--pops", "population");
+
+        const vornplan p = plan(data, chosen);
+        const std::string out = vorntext(data, chosen, p);
 
         // Both files are complete before either takes its name.
-        std::optional<pending> out;
+        std::optional<pending> output;
         std::optional<pending> map;
         if (opt.output != "-")
-            out.emplace(opt.output, text);
+            output.emplace(opt.output, out);
         if (!opt.map.empty())
-            map.emplace(opt.map, maptext(names, codes));
+            map.emplace(opt.map, maptext(data, chosen, p));
         if (map)
             map->commit();
-        if (out)
-            out->commit();
-        else if (!(std::cout << text << std::flush))
+        if (output)
+            output->commit();
+        else if (!(std::cout << out << std::flush))
             throw fileerror{"cannot write to standard output"};
+        if (!opt.quiet)
+            std::cerr << "vornconvert: " << shown << ": "
+                      << summary(data, chosen, opt.output == "-" ? "standard output" : opt.output) << '\n';
         return 0;
-    } catch (const inputerror& e) {
-        std::cerr << "vornconvert: " << shown;
+    } catch (const formats::inputerror& e) {
+        std::cerr << "vornconvert: " << (e.file.empty() ? shown : e.file);
         if (e.line > 0)
             std::cerr << ':' << e.line;
-        std::cerr << ": " << e.what();
-        // A guessed table that fails at its first row may be no table at all.
-        if (opt.format.empty() && format == "structure" && e.line > 0 && e.line == firstrow)
-            std::cerr << " (read as STRUCTURE since no line is 'Pop' and none has a comma; see --format)";
-        std::cerr << '\n';
+        std::cerr << ": " << e.what() << '\n';
     } catch (const fileerror& e) {
         std::cerr << "vornconvert: " << e.what << '\n';
     } catch (const std::exception& e) {

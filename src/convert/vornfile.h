@@ -1,16 +1,23 @@
-// Turning a dataset into the text of a vorn data file and the table that
-// traces every allele symbol back to its code.
+// A data set written as a vorn data file, with the table that traces every
+// allele symbol back to the allele of the input. Here, and only here, the
+// capacities of vorn's record are checked.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "convert/dataset.h"
+#include "core/datastr.h"
+#include "formats/dataset.h"
 
 namespace convert {
 
-// The allele symbols, in the order given to the codes of a locus from the
+// Usable entries of vorn's record.
+constexpr int MAXUSEDPOPS = MAXPOPS - 1;
+constexpr int MAXUSEDLOCI = MAXLOCI - 1;
+constexpr int MAXUSEDALLELES = MAXALLELES - 1;
+
+// The allele symbols, in the order given to the alleles of a locus from the
 // smallest up: no white space and none of the characters that mean something
 // in a data file (, ; : / = ?).
 constexpr std::string_view ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw";
@@ -21,27 +28,35 @@ static_assert(ALPHABET.size() == MAXUSEDALLELES);
 constexpr std::size_t LABELMAX = LABELLEN - 2;
 constexpr std::size_t NAMEMAX = LABELLEN - 1;
 
+// What goes into the file: indices of the loci and populations chosen, in
+// the order of the input.
+struct selection {
+    std::vector<std::size_t> loci, pops;
+};
+
+// Everything the file needs beyond the data set, within vorn's capacities.
+struct vornplan {
+    int ploidy = 0;                                 // 1 or 2
+    std::vector<std::string> loci;                  // labels, unique
+    std::vector<std::string> pops;                  // names, unique
+    std::vector<std::vector<std::string>> members;  // [population][individual]
+    // order[i]: the alleles of chosen locus i that the chosen populations
+    // carry, smallest first, written as ALPHABET[0], ALPHABET[1], ...;
+    // symbol[i][a]: the index into ALPHABET of allele a.
+    std::vector<std::vector<int>> order, symbol;
+};
+
 // text as one word of at most max bytes: white space, control characters and
 // , ; : = become '_'; a UTF-8 character is never cut in two. Empty if text is.
 std::string safename(std::string_view text, std::size_t max);
 
-// The names written to the file, all checked against the reader's limits.
-struct naming {
-    std::vector<std::string> loci;  // unique
-    std::vector<std::string> pops;
-    std::vector<std::vector<std::string>> members;  // [population][individual]
-};
+// Throws formats::inputerror (file not set) when the chosen data do not fit a
+// vorn data file, saying how to choose what does.
+vornplan plan(const formats::dataset& data, const selection& chosen);
 
-// Throws inputerror when two loci have the same name in the input.
-naming makenames(const dataset& data);
+std::string vorntext(const formats::dataset& data, const selection& chosen, const vornplan& p);
 
-// codes[l]: the distinct allele codes of locus l in increasing order; the
-// code codes[l][k] is written as ALPHABET[k].
-std::vector<std::vector<int>> allelecodes(const dataset& data);
-
-std::string vorntext(const dataset& data, const naming& names, const std::vector<std::vector<int>>& codes);
-
-// Tab-separated: a header, then locus, allele code and symbol, one allele a line.
-std::string maptext(const naming& names, const std::vector<std::vector<int>>& codes);
+// Tab-separated: a header, then locus, allele and symbol, one allele a line.
+std::string maptext(const formats::dataset& data, const selection& chosen, const vornplan& p);
 
 }  // namespace convert

@@ -45,7 +45,7 @@ def genepop():
     path = os.path.join(datadir, "nancycats.gen")
     reading = read_genepop(path)
     check((len(reading["pops"]), len(reading["loci"]), individuals(reading)) == (17, 9, 237), "input count")
-    # Genepop populations are named after their first individual, here the colony number.
+    # Genepop populations are named after their last individual, here the colony number.
     roundtrip("gen", reading, [path], [str(p) for p in range(1, 18)])
 
 
@@ -70,7 +70,7 @@ def structure_layouts():
                 "b2 3 0 1 1\n")
     reading = read_structure(path)
     check(reading["ploidy"] == 1 and individuals(reading) == 5, "input count")
-    roundtrip("layout", reading, [path], ["7", "3", "12"], estimate=False)
+    roundtrip("layout", reading, ["--ploidy", "1", path], ["7", "3", "12"], estimate=False)
 
 
 def same_cats():
