@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/engine.h"
 #include "core/failure.h"
 
 namespace {
@@ -154,77 +155,71 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
 }
 
 // The score (Squared false) or the information (Squared true), before the
-// information is inverted. For each population p and locus l, the allele part
-// A sums the terms of every counted gene, allele by allele, and the sample
-// part B the terms 1/(theta + i) for i below ngenes[p][l]; A - B (B - A for
-// the information) is added to the total in population-major order.
+// information is inverted, over the populations and loci of s. For each
+// population p and locus l, the allele part A sums the terms of every counted
+// gene, allele by allele, and the sample part B the terms 1/(theta + i) for i
+// below ngenes[p][l]; A - B (B - A for the information), times the locus
+// weight, is added to the total in population-major order.
 template <bool Squared>
-long double total(float theta, const datastr* data, const tables* tab)
+long double total(float theta, const datastr* data, const tables* tab, const subset& s)
 {
     const auto& freq = tab->freq;
     const auto& ngenes = tab->ngenes;
     const long double t = theta;
-    const int npops = data->npops;
-    const int nloci = data->nloci;
+    const int npops = s.npops;
+    const int nloci = s.nloci;
 
     // The sample part of a pair depends on ngenes[p][l] alone, so one running
-    // sum serves every population and locus: pair (p, l) is entry
-    // (p - 1) * nloci + l of sizes and b.
+    // sum serves every population and locus: the pair of the q-th population
+    // and the j-th locus is entry q * nloci + j + 1 of sizes and b.
     int sizes[MAXPOPS * MAXLOCI] = {};
     long double b[MAXPOPS * MAXLOCI];
-    for (int p = 1; p <= npops; ++p)
-        for (int l = 1; l <= nloci; ++l)
-            sizes[(p - 1) * nloci + l] = ngenes[p][l];
+    for (int q = 0; q < npops; ++q)
+        for (int j = 0; j < nloci; ++j)
+            sizes[q * nloci + j + 1] = ngenes[s.pops[q]][s.loci[j]];
     firstsums<Squared>(t, 1.0L, sizes, npops * nloci, b);
 
-    long double a[MAXLOCI][MAXPOPS];  // a[l][p]: the allele part of each pair
-    int counts[MAXALLELES][MAXPOPS];  // counts[k][p] of the locus at hand
-    for (int l = 1; l <= nloci; ++l) {
+    long double a[MAXLOCI][MAXPOPS];  // a[j][q + 1]: the allele part of each pair
+    int counts[MAXALLELES][MAXPOPS];  // counts[k][q + 1] of the locus at hand
+    for (int j = 0; j < nloci; ++j) {
+        const int l = s.loci[j];
         const int nalleles = data->nalleles[l];
         // One pass over the record per locus: each population's counts of
         // the locus lie together.
-        for (int p = 1; p <= npops; ++p)
+        for (int q = 0; q < npops; ++q)
             for (int k = 1; k <= nalleles; ++k)
-                counts[k][p] = data->allelecount[p][l][k];
+                counts[k][q + 1] = data->allelecount[s.pops[q]][l][k];
         for (int k = 1; k <= nalleles; ++k)
             counts[k][0] = 0;
-        for (int p = 1; p <= npops; ++p)
-            a[l][p] = 0.0L;
+        for (int q = 1; q <= npops; ++q)
+            a[j][q] = 0.0L;
         for (int k = 1; k <= nalleles; ++k) {
             const long double r = 1.0L / freq[l][k];
             // Every population's allele part starts from 0 with the first allele.
             if (k == 1)
-                firstsums<Squared>(t, r, counts[k], npops, a[l]);
+                firstsums<Squared>(t, r, counts[k], npops, a[j]);
             else
-                addsums<Squared>(t, r, counts[k], npops, a[l]);
+                addsums<Squared>(t, r, counts[k], npops, a[j]);
         }
     }
 
     long double sum = 0.0L;
-    for (int p = 1; p <= npops; ++p)
-        for (int l = 1; l <= nloci; ++l) {
-            const long double bp = b[(p - 1) * nloci + l];
-            sum += Squared ? bp - a[l][p] : a[l][p] - bp;
+    for (int q = 0; q < npops; ++q)
+        for (int j = 0; j < nloci; ++j) {
+            const long double bp = b[q * nloci + j + 1];
+            const long double d = Squared ? bp - a[j][q + 1] : a[j][q + 1] - bp;
+            sum += s.weight[j] == 1 ? d : s.weight[j] * d;
         }
     return sum;
 }
 
-}  // namespace
-
-float likelihood(float theta, const datastr* data, const tables* t)
+// rtbis's halvings on value(x), a function of single-precision x whose
+// sign alone counts: the score's value, or -1, 0 or 1 for its sign.
+template <typename Value>
+float bisect(Value value, float x1, float x2, float xacc)
 {
-    return static_cast<float>(total<false>(theta, data, t));
-}
-
-long double var(float theta, const datastr* data, const tables* t)
-{
-    return -1.0L / total<true>(theta, data, t);
-}
-
-float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t)
-{
-    const float f = func(x1, data, t);
-    float fmid = func(x2, data, t);
+    const float f = value(x1);
+    float fmid = value(x2);
     // The product in double precision is exact, so no underflow hides a sign change.
     if (static_cast<double>(f) * static_cast<double>(fmid) >= 0.0)
         throw failure("\nEstimate of theta is not within interval 0.00001 to 10000");
@@ -242,11 +237,64 @@ float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* d
     for (int j = 0; j < 40; ++j) {
         dx = dx * 0.5f;
         const long double xmid = rtb + dx;
-        fmid = func(static_cast<float>(xmid), data, t);
+        fmid = value(static_cast<float>(xmid));
         if (fmid <= 0.0f)
             rtb = xmid;
         if (std::fabs(dx) < xacc || fmid == 0.0f)
             return static_cast<float>(rtb);
     }
     throw failure("\nToo many bisections");
+}
+
+}  // namespace
+
+float likelihood(float theta, const datastr* data, const tables* t)
+{
+    return static_cast<float>(total<false>(theta, data, t, wholedata(data)));
+}
+
+long double var(float theta, const datastr* data, const tables* t)
+{
+    return -1.0L / total<true>(theta, data, t, wholedata(data));
+}
+
+float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t)
+{
+    return bisect([&](float x) { return func(x, data, t); }, x1, x2, xacc);
+}
+
+float score(const engine& e, float theta)
+{
+    return static_cast<float>(total<false>(theta, e.data, e.tab, e.sel));
+}
+
+long double var(const engine& e, float theta)
+{
+    return -1.0L / total<true>(theta, e.data, e.tab, e.sel);
+}
+
+int scoresign(engine& e, float theta)
+{
+    if (e.fast) {
+        const fastsum f = fastscore(e, theta);
+        if (f.value > f.bound || f.value < -f.bound) {
+            ++e.fastsigns;
+            return f.value > 0.0 ? 1 : -1;
+        }
+    }
+    ++e.exactsigns;
+    const float s = score(e, theta);
+    return (s > 0.0f) - (s < 0.0f);
+}
+
+float rtbis(engine& e, float x1, float x2, float xacc)
+{
+    return bisect([&](float x) { return static_cast<float>(scoresign(e, x)); }, x1, x2, xacc);
+}
+
+float estimate(const datastr* data, const tables* t)
+{
+    engine e;
+    prepare(e, data, t, wholedata(data));
+    return rtbis(e, LOWEST, HIGHEST, TOLERANCE);
 }

@@ -1,5 +1,7 @@
 // Maximum-likelihood estimate of theta under the Dirichlet-multinomial model:
-// the score, the inverse observed information, and the bisection root finder.
+// the score, the inverse observed information, and the bisection root finder,
+// each as the exact extended-precision sums over the whole data set. The
+// engine (core/engine.h) fits subsets and decides most signs faster.
 #pragma once
 
 #include "core/datastr.h"
@@ -25,3 +27,8 @@ long double var(float theta, const datastr* data, const tables* t);
 // shorter than xacc. Throws failure when the function does not change sign
 // between the ends, or when 40 halvings do not reach the tolerance.
 float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t);
+
+// vorn's estimate: rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, t) to
+// the bit, with the same failures, taking each sign from the engine's fast
+// sum where its bound settles it.
+float estimate(const datastr* data, const tables* t);

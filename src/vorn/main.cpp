@@ -85,7 +85,7 @@ void run()
     getdata(filename.c_str(), data, &std::cout);
     buildtables(data, &tab);
 
-    const float theta = rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, &tab);
+    const float theta = estimate(data, &tab);
     std::cout << "\nEstimate of theta: " << static_cast<double>(theta);
 
     // A variance that is not positive has no square root; "nan" keeps the

@@ -1,0 +1,146 @@
+// vorn-bench-estimate: where the time of vorn's estimate goes, and how the
+// engine's signs were decided, on data files.
+//
+//   vorn-bench-estimate [--check] FILE...
+//
+// For each file, one line: processor milliseconds of reading and counting,
+// of the tables, of arranging the engine, of one fast evaluation (median of
+// the root finder's trial points), of the whole root finder and of the
+// exact variance; the number of signs the fast sum decided and the number
+// that went to the exact sum; the smallest |fast| / bound met; the
+// estimate. With --check, every trial point's exact score is computed too,
+// the fast signs are checked against it and the estimate against the plain
+// loops; a disagreement ends the run with status 1.
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/datastr.h"
+#include "core/engine.h"
+#include "core/estimate.h"
+#include "core/failure.h"
+#include "core/tables.h"
+#include "formats/vorndata.h"
+#include "literal.h"
+
+namespace {
+
+double cpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+}
+
+tables tab;
+
+// The root finder's trial points, recorded through a function of the
+// score's type that answers with the engine's sign.
+engine* current = nullptr;
+std::vector<float> trials;
+float recorded(float x, const datastr*, const tables*)
+{
+    trials.push_back(x);
+    return static_cast<float>(scoresign(*current, x));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool check = false;
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--check") == 0) {
+        check = true;
+        first = 2;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: vorn-bench-estimate [--check] FILE...\n");
+        return 2;
+    }
+    std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %5s %9s %s\n", "file", "read ms", "tables", "engine", "eval",
+                "root ms", "var ms", "fast", "exact", "margin", "estimate");
+    long fastsigns = 0, exactsigns = 0;
+    int bad = 0;
+    for (int f = first; f < argc; ++f) {
+        auto data = std::make_unique<datastr>();
+        const double t0 = cpu();
+        try {
+            getdata(argv[f], data.get());
+        } catch (const failure& x) {
+            std::printf("%-28s %s\n", argv[f], x.what() + 1);
+            continue;
+        }
+        const double t1 = cpu();
+        buildtables(data.get(), &tab);
+        const double t2 = cpu();
+        engine e;
+        prepare(e, data.get(), &tab, wholedata(data.get()));
+        const double t3 = cpu();
+        std::string result;
+        try {
+            result = std::to_string(rtbis(e, LOWEST, HIGHEST, TOLERANCE));
+        } catch (const failure& x) {
+            result = x.what() + 1;
+        }
+        const double t4 = cpu();
+        const long double v = var(e, std::strtof(result.c_str(), nullptr));
+        const double t5 = cpu();
+        (void)v;
+
+        // The trial points again, from the same signs, each evaluated once
+        // more on its own for its time and its margin.
+        const long fastcount = e.fastsigns, exactcount = e.exactsigns;
+        current = &e;
+        trials.clear();
+        try {
+            rtbis(recorded, LOWEST, HIGHEST, TOLERANCE, data.get(), &tab);
+        } catch (const failure&) {
+        }
+        e.fastsigns = fastcount;
+        e.exactsigns = exactcount;
+        double margin = INFINITY;
+        std::vector<double> evals;
+        for (const float x : trials) {
+            const double s = cpu();
+            const fastsum fs = fastscore(e, x);
+            evals.push_back(cpu() - s);
+            margin = std::min(margin, std::fabs(fs.value) / fs.bound);
+            if (check) {
+                const float exact = score(e, x);
+                const int sign = (exact > 0) - (exact < 0);
+                const bool decided = fs.value > fs.bound || fs.value < -fs.bound;
+                if (decided && sign != (fs.value > 0 ? 1 : -1)) {
+                    std::printf("%s: theta %.9g: fast %.17g bound %.3g, exact %.9g\n", argv[f],
+                                static_cast<double>(x), fs.value, fs.bound, static_cast<double>(exact));
+                    ++bad;
+                }
+            }
+        }
+        std::sort(evals.begin(), evals.end());
+        const double eval = evals.empty() ? 0.0 : evals[evals.size() / 2];
+        if (check) {
+            std::string plain;
+            try {
+                plain = std::to_string(rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data.get(), &tab));
+            } catch (const failure& x) {
+                plain = x.what() + 1;
+            }
+            if (plain != result) {
+                std::printf("%s: estimate %s, plain loops %s\n", argv[f], result.c_str(), plain.c_str());
+                ++bad;
+            }
+        }
+        fastsigns += e.fastsigns;
+        exactsigns += e.exactsigns;
+        std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %5ld %9.3g %s\n", argv[f], t1 - t0, t2 - t1,
+                    t3 - t2, eval, t4 - t3, t5 - t4, e.fastsigns, e.exactsigns, margin, result.c_str());
+    }
+    std::printf("signs: %ld by the fast sum, %ld by the exact sum\n", fastsigns, exactsigns);
+    return bad == 0 ? 0 : 1;
+}
