@@ -1,5 +1,7 @@
 #include "formats/vorndata.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -155,25 +157,49 @@ struct layout {
     int separator = -1;  // separator symbol, -1 when none was given
 };
 
-// The reader's state while the matrix is read.
+// The reader's state while the matrix is read. Genes are tallied by symbol
+// for the population at hand and moved into the record, by allele number,
+// when the population ends: a gene then costs one increment whose address
+// depends on nothing but its symbol.
 struct tally {
     datastr* data;
+    int missing = -1;
     // allelenum[l][c]: number of the allele with symbol c at locus l, 0 while unseen.
     unsigned char allelenum[MAXLOCI][256] = {};
+    // symbol[l][k]: the symbol of allele k at locus l.
+    unsigned char symbol[MAXLOCI][MAXALLELES] = {};
+    // bysymbol[l][c]: genes with symbol c at locus l since the last flush.
+    std::uint32_t bysymbol[MAXLOCI][256] = {};
 
-    // Counts one gene with symbol c at locus l of population p, numbering the
-    // symbol if it is new at this locus.
-    void add(int p, int l, unsigned char c)
+    // Counts one gene with symbol c at locus l, numbering the symbol if it is
+    // new at this locus. The missing-data symbol has allelenum 0xff: it is
+    // tallied but never numbered, and flush drops its tally.
+    void add(int l, unsigned char c)
     {
-        int k = allelenum[l][c];
-        if (k == 0) {
-            if (data->nalleles[l] == MAXALLELES - 1)
-                fail("\nError: more than " + std::to_string(MAXALLELES - 1) + " alleles at locus " +
-                     std::to_string(l));
-            k = ++data->nalleles[l];
-            allelenum[l][c] = static_cast<unsigned char>(k);
+        if (allelenum[l][c] == 0)
+            number(l, c);
+        ++bysymbol[l][c];
+    }
+    [[gnu::noinline]] void number(int l, unsigned char c)
+    {
+        if (data->nalleles[l] == MAXALLELES - 1)
+            fail("\nError: more than " + std::to_string(MAXALLELES - 1) + " alleles at locus " +
+                 std::to_string(l));
+        const int k = ++data->nalleles[l];
+        allelenum[l][c] = static_cast<unsigned char>(k);
+        symbol[l][k] = c;
+    }
+    // Moves the tallies into population p's counts.
+    void flush(int p)
+    {
+        for (int l = 1; l <= data->nloci; ++l) {
+            for (int k = 1; k <= data->nalleles[l]; ++k) {
+                data->allelecount[p][l][k] += static_cast<std::int32_t>(bysymbol[l][symbol[l][k]]);
+                bysymbol[l][symbol[l][k]] = 0;
+            }
+            if (missing >= 0)
+                bysymbol[l][missing] = 0;
         }
-        ++data->allelecount[p][l][k];
     }
 };
 
@@ -272,10 +298,9 @@ void readpopname(source& in, char* name)
 char readindividual(source& in, const layout& format, tally& counts, int p)
 {
     const int nloci = counts.data->nloci;
-    const int missing = format.missing;
     auto count = [&](int l, unsigned char c) {
-        if (p != 0 && c != missing)
-            counts.add(p, l, c);
+        if (p != 0)
+            counts.add(l, c);
     };
 
     // The individual's name is discarded, whatever its length.
@@ -305,7 +330,25 @@ char readindividual(source& in, const layout& format, tally& counts, int p)
     const int separator = format.separator;
     const unsigned char* q = in.pos;
     const unsigned char* end = in.end;
-    for (int l = 1; l <= nloci; ++l) {
+    int l = 1;
+    // The common case first: at every locus but the last, a visible symbol,
+    // the separator, a visible symbol and a blank or a line end, four bytes
+    // that are all in the buffer.
+    if (p != 0) {
+        const int fast = static_cast<int>(std::min<std::ptrdiff_t>(nloci - 1, (end - q) / 4));
+        for (; l <= fast; ++l, q += 4) {
+            if (!(q[0] > ' ' && q[1] == separator && q[2] > ' ' && (q[3] == ' ' || q[3] == '\n')))
+                break;
+            if ((counts.allelenum[l][q[0]] == 0) | (counts.allelenum[l][q[2]] == 0)) {
+                counts.add(l, q[0]);
+                counts.add(l, q[2]);
+                continue;
+            }
+            ++counts.bysymbol[l][q[0]];
+            ++counts.bysymbol[l][q[2]];
+        }
+    }
+    for (; l <= nloci; ++l) {
         if (end - q >= 5) {
             const unsigned char* w = q + white(*q);
             if (!white(w[0]) && w[1] == separator && !white(w[2]) && white(w[3]) &&
@@ -343,7 +386,10 @@ void readmatrix(source& in, datastr* data, const layout& format, std::ostream* p
     for (int l = 1; l <= data->nloci; ++l)
         data->nalleles[l] = 0;
 
-    tally counts{data};
+    tally counts{data, format.missing};
+    if (format.missing >= 0)
+        for (int l = 1; l <= data->nloci; ++l)
+            counts.allelenum[l][format.missing] = 0xff;
     char scratch[LABELLEN];  // name of a population beyond npops, checked but not kept
     std::int64_t npopsread = 0;
     std::int64_t total = 0;  // individuals in populations 1 to npops
@@ -352,14 +398,23 @@ void readmatrix(source& in, datastr* data, const layout& format, std::ostream* p
         const int p = npopsread <= data->npops ? static_cast<int>(npopsread) : 0;
         readpopname(in, p != 0 ? data->popname[p] : scratch);
         std::int64_t nind = 0;
-        do {
-            if (++nind > MAXIND)
-                fail("\nError: more than " + std::to_string(MAXIND) + " individuals in population " +
-                     std::to_string(npopsread));
-            closing = readindividual(in, format, counts, p);
-        } while (closing == 0);
-        if (p != 0)
+        try {
+            do {
+                if (++nind > MAXIND)
+                    fail("\nError: more than " + std::to_string(MAXIND) + " individuals in population " +
+                         std::to_string(npopsread));
+                closing = readindividual(in, format, counts, p);
+            } while (closing == 0);
+        } catch (const failure&) {
+            // What was counted before the failure stays in the record.
+            if (p != 0)
+                counts.flush(p);
+            throw;
+        }
+        if (p != 0) {
+            counts.flush(p);
             total += nind;
+        }
     }
 
     if (token w = readword(in); !w.is("end;"))
