@@ -1,0 +1,283 @@
+#include "stat/analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/estimate.h"
+
+double normalquantile(double p)
+{
+    // Bisection on the normal lower tail 0.5 erfc(-z / sqrt 2): slow, but
+    // called a few times a run, and exact to the last bits that matter.
+    double lo = -40.0, hi = 40.0;
+    for (int i = 0; i < 200 && hi - lo > 1e-15 * std::max(1.0, std::fabs(lo)); ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+double chisq1quantile(double level)
+{
+    const double z = normalquantile(0.5 + 0.5 * level);
+    return z * z;
+}
+
+double chisq1upper(double x)
+{
+    return x <= 0.0 ? 1.0 : std::erfc(std::sqrt(0.5 * x));
+}
+
+limit fstof(const limit& e)
+{
+    switch (e.kind) {
+    case limit::value:
+        return {limit::value, 1.0 / (1.0 + e.x)};
+    case limit::zero:
+        return {limit::value, 1.0};
+    case limit::infinite:
+        return {limit::value, 0.0};
+    default:
+        return {};
+    }
+}
+
+namespace {
+
+const double LOGLOW = std::log(static_cast<double>(LOWEST));
+const double LOGHIGH = std::log(static_cast<double>(HIGHEST));
+
+// The log theta between a and b (either order) where the log-likelihood
+// crosses target; the log-likelihood is at least target at a and below it at b.
+double crossing(const problem& pr, double a, double b, long double target)
+{
+    while (std::fabs(b - a) > 1e-10) {
+        const double mid = 0.5 * (a + b);
+        (loglik(std::exp(static_cast<long double>(mid)), pr) >= target ? a : b) = mid;
+    }
+    return std::exp(0.5 * (a + b));
+}
+
+// The profile-likelihood interval: where the log-likelihood lies at most
+// drop below its highest value top, reached at log theta u (LOGLOW or
+// LOGHIGH when the result lies beyond the range).
+interval profileof(const problem& pr, double u, long double top, double drop)
+{
+    const long double target = top - drop;
+    interval in;
+    if (u <= LOGLOW || loglik(LOWEST, pr) >= target)
+        in.low.kind = limit::zero;
+    else
+        in.low = {limit::value, crossing(pr, u, LOGLOW, target)};
+    if (u >= LOGHIGH || loglik(HIGHEST, pr) >= target)
+        in.high.kind = limit::infinite;
+    else
+        in.high = {limit::value, crossing(pr, u, LOGHIGH, target)};
+    // Beyond the range on the side where the result lies: the whole
+    // interval is beyond it.
+    if (u >= LOGHIGH && loglik(HIGHEST, pr) < target)
+        in.low.kind = limit::infinite;
+    if (u <= LOGLOW && loglik(LOWEST, pr) < target)
+        in.high.kind = limit::zero;
+    return in;
+}
+
+std::int64_t genesof(const problem& pr)
+{
+    std::int64_t n = 0;
+    for (const int p : pr.pops)
+        for (std::size_t j = 0; j < pr.loci.size(); ++j)
+            for (int k = 0; k < pr.c->nalleles[pr.loci[j]]; ++k)
+                n += pr.c->at(p, pr.loci[j])[k] * (pr.weight.empty() ? 1 : pr.weight[j]);
+    return n;
+}
+
+result estimateof(const problem& pr, const settings& s, std::string scope, std::string name,
+                  std::string name2)
+{
+    result e;
+    e.scope = std::move(scope);
+    e.name = std::move(name);
+    e.name2 = std::move(name2);
+    e.populations = static_cast<int>(pr.pops.size());
+    e.loci = static_cast<int>(pr.loci.size());
+    e.genes = genesof(pr);
+
+    const fitresult f = fit(pr);
+    e.where = f.end;
+    const double drop = 0.5 * chisq1quantile(s.level);
+    const long double linf = loglikinf(pr);
+    switch (f.end) {
+    case fitend::root: {
+        e.theta = f.theta;
+        e.se =
+            f.var > 0.0L ? static_cast<double>(std::sqrt(f.var)) : std::numeric_limits<double>::quiet_NaN();
+        const long double top = loglik(f.theta, pr);
+        e.profile = profileof(pr, std::log(static_cast<double>(f.theta)), top, drop);
+        if (std::isfinite(e.se)) {
+            const double z = normalquantile(0.5 + 0.5 * s.level);
+            const double t = f.theta, w = z * e.se / t;
+            e.wald = {{limit::value, t * std::exp(-w)}, {limit::value, t * std::exp(w)}};
+        } else {
+            e.note = "the information at the result is not positive: no standard error";
+        }
+        e.tested = true;
+        e.lr = std::max(0.0, static_cast<double>(2.0L * (top - linf)));
+        e.p = e.lr > 0.0 ? 0.5 * chisq1upper(e.lr) : 1.0;
+        break;
+    }
+    case fitend::above:
+        // The likelihood keeps rising towards multinomial sampling: its
+        // highest value is the limit, and the test cannot reject.
+        e.profile = profileof(pr, LOGHIGH, linf, drop);
+        e.tested = true;
+        e.lr = 0.0;
+        e.p = 1.0;
+        e.note = "theta above 10000: no differentiation detectable";
+        break;
+    case fitend::below: {
+        const long double top = loglik(LOWEST, pr);
+        e.profile = profileof(pr, LOGLOW, top, drop);
+        e.tested = true;
+        e.lr = std::max(0.0, static_cast<double>(2.0L * (top - linf)));
+        e.p = e.lr > 0.0 ? 0.5 * chisq1upper(e.lr) : 1.0;
+        e.note = "theta below 0.00001: populations fixed for different alleles";
+        break;
+    }
+    case fitend::flat:
+        e.note = "no information: the score is 0 everywhere (a single allele, or no genes)";
+        break;
+    case fitend::stuck:
+        e.note = "the search did not settle";
+        break;
+    }
+    return e;
+}
+
+// The notes that say, for the data at hand, why nothing could be estimated.
+void explain(result& e, const problem& pr)
+{
+    const counts& c = *pr.c;
+    if (e.genes == 0) {
+        e.note = "no genes";
+        return;
+    }
+    if (e.scope == "all" && pr.pops.size() == 1 && e.where != fitend::root) {
+        e.note = "one population: nothing to compare it with";
+        return;
+    }
+    if (e.scope == "locus" && e.where == fitend::flat) {
+        const int l = pr.loci[0];
+        int seen = 0;
+        for (int k = 0; k < c.nalleles[l]; ++k)
+            seen += pr.freq[l][k] > 0.0f;
+        if (seen <= 1)
+            e.note = "monomorphic locus: no information";
+    }
+    if (e.scope == "pop" || e.scope == "pair") {
+        int untyped = 0;
+        for (const int p : pr.pops)
+            for (const int l : pr.loci) {
+                std::int64_t n = 0;
+                for (int k = 0; k < c.nalleles[l]; ++k)
+                    n += c.at(p, l)[k];
+                untyped += n == 0;
+            }
+        if (untyped > 0) {
+            const std::string what = std::to_string(untyped) + (untyped == 1 ? " locus" : " loci") +
+                                     (e.scope == "pair" ? " of a population" : "") + " without genes";
+            e.note = e.note.empty() ? what : e.note + "; " + what;
+        }
+    }
+}
+
+// SplitMix64: a 64-bit state advanced by a constant, each output mixed from it.
+struct splitmix {
+    std::uint64_t state;
+    std::uint64_t next()
+    {
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+    // A whole number below n: the top 53 bits as a fraction of 1, times n.
+    int below(int n) { return static_cast<int>(static_cast<double>(next() >> 11) * 0x1.0p-53 * n); }
+};
+
+// Percentile interval of theta over replicates in which loci are drawn with
+// replacement: each replicate draws nloci loci, one after the other.
+interval bootstrapof(const problem& whole, const settings& s)
+{
+    splitmix rng{s.seed};
+    problem pr = whole;
+    const int nloci = static_cast<int>(whole.loci.size());
+    std::vector<double> thetas;
+    for (int r = 0; r < s.bootstrap; ++r) {
+        pr.weight.assign(nloci, 0);
+        for (int i = 0; i < nloci; ++i)
+            ++pr.weight[rng.below(nloci)];
+        const fitresult f = fit(pr);
+        if (f.end == fitend::root)
+            thetas.push_back(f.theta);
+        else if (f.end == fitend::above)
+            thetas.push_back(std::numeric_limits<double>::infinity());
+        else if (f.end == fitend::below)
+            thetas.push_back(0.0);
+        // A replicate with no information leaves no theta.
+    }
+    interval in;
+    if (thetas.empty())
+        return in;
+    std::sort(thetas.begin(), thetas.end());
+    // The inverse of the empirical distribution: the smallest theta whose
+    // share of replicates at or below it reaches the probability.
+    auto at = [&](double prob) {
+        const double rank = std::ceil(prob * static_cast<double>(thetas.size()));
+        const std::size_t i =
+            static_cast<std::size_t>(std::clamp(rank, 1.0, static_cast<double>(thetas.size()))) - 1;
+        const double t = thetas[i];
+        return t == 0.0        ? limit{limit::zero, 0.0}
+               : std::isinf(t) ? limit{limit::infinite, 0.0}
+                               : limit{limit::value, t};
+    };
+    in.low = at(0.5 - 0.5 * s.level);
+    in.high = at(0.5 + 0.5 * s.level);
+    return in;
+}
+
+}  // namespace
+
+std::vector<result> analyse(const counts& c, const settings& s)
+{
+    std::vector<result> out;
+    const problem whole = wholeproblem(c, allpops(c));
+    out.push_back(estimateof(whole, s, "all", "", ""));
+    explain(out.back(), whole);
+    if (s.bootstrap > 0)
+        out.back().boot = bootstrapof(whole, s);
+
+    if (s.perlocus)
+        for (int l = 0; l < c.nloci(); ++l) {
+            problem pr = whole;
+            pr.loci = {l};
+            out.push_back(estimateof(pr, s, "locus", c.locusnames[l], ""));
+            explain(out.back(), pr);
+        }
+    if (s.perpop)
+        for (int p = 0; p < c.npops(); ++p) {
+            problem pr = whole;
+            pr.pops = {p};
+            out.push_back(estimateof(pr, s, "pop", c.popnames[p], ""));
+            explain(out.back(), pr);
+        }
+    if (s.pairwise)
+        for (int a = 0; a < c.npops(); ++a)
+            for (int b = a + 1; b < c.npops(); ++b) {
+                const problem pr = wholeproblem(c, {a, b});
+                out.push_back(estimateof(pr, s, "pair", c.popnames[a], c.popnames[b]));
+                explain(out.back(), pr);
+            }
+    return out;
+}

@@ -1,0 +1,252 @@
+// vornstat: the batch analysis program. Reads vorn data files and every
+// format the readers know, and writes theta with its intervals, a test of no
+// differentiation, and estimates per locus, per population and per pair.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "formats/dataset.h"
+#include "stat/analysis.h"
+#include "stat/input.h"
+#include "stat/report.h"
+
+namespace {
+
+const char* const HELP = R"(Usage: vornstat [OPTION]... FILE...
+Estimate the gene-flow parameter theta (F_ST = 1/(1 + theta)) of each FILE
+by maximum likelihood, with its intervals and a test of no differentiation.
+FILE is a vorn data file or a Genepop, STRUCTURE, FSTAT, GenAlEx or
+Arlequin file; '-' is standard input.
+
+Analyses (the global estimate, its intervals and the test are always given):
+  --level X             level of every interval (default 0.95)
+  --per-locus           each locus alone, against the pooled frequencies
+  --per-pop             each population alone, against the pooled frequencies
+  --pairwise            each pair of populations, frequencies pooled over the pair
+  --matrix              the F_ST matrix of the pairs (implies --pairwise)
+  --bootstrap N         percentile interval over N replicates resampling loci
+  --seed S              seed of the bootstrap (default 1)
+
+Output (default: aligned tables for reading):
+  --tsv                 one header row, then one row per estimate
+  --json                one JSON document for the whole run
+
+Input:
+  --format NAME         vorn, genepop, structure, fstat, genalex or arlequin;
+                        guessed from the content when not given
+  STRUCTURE settings as vornconvert takes them: --ploidy N, --onerowperind
+  0|1, --missing N, --label 0|1, --popdata 0|1, --popflag 0|1, --locdata
+  0|1, --phenotype 0|1, --extracols N, --markernames 0|1, --numloci N,
+  --mainparams FILE
+
+  --help                show this help and exit
+  --version             show the version and exit
+
+Exit status 0 when every file was analysed, 1 when a file could not be read
+(the others are still analysed), 2 on a usage error. 'man vornstat' tells
+what each column means.
+)";
+
+struct options {
+    settings s;
+    bool tsv = false, json = false, matrix = false;
+    formats::readoptions read;
+    std::string mainparams;
+    std::vector<std::string> files;
+    std::string asjson;  // the options as a JSON object
+};
+
+struct usageerror {
+    std::string what;
+};
+
+double number(const std::string& opt, const std::string& text)
+{
+    char* stop = nullptr;
+    const double x = std::strtod(text.c_str(), &stop);
+    if (text.empty() || *stop != '\0')
+        throw usageerror{opt + " needs a number, not '" + text + "'"};
+    return x;
+}
+
+options parseargs(int argc, char** argv)
+{
+    options o;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::ostringstream given;
+    bool seedgiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasvalue = false;
+        if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+            hasvalue = true;
+        }
+        auto next = [&]() {
+            if (hasvalue)
+                return value;
+            if (i + 1 >= args.size())
+                throw usageerror{arg + " needs a value"};
+            return args[++i];
+        };
+        if (arg == "--help") {
+            std::cout << HELP;
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::cout << "vornstat " << VORN_VERSION << '\n';
+            std::exit(0);
+        } else if (arg == "--level") {
+            o.s.level = number(arg, next());
+            if (!(o.s.level > 0.0 && o.s.level < 1.0))
+                throw usageerror{"--level must lie between 0 and 1"};
+        } else if (arg == "--per-locus") {
+            o.s.perlocus = true;
+        } else if (arg == "--per-pop") {
+            o.s.perpop = true;
+        } else if (arg == "--pairwise") {
+            o.s.pairwise = true;
+        } else if (arg == "--matrix") {
+            o.matrix = o.s.pairwise = true;
+        } else if (arg == "--bootstrap") {
+            const double n = number(arg, next());
+            if (n < 1 || n > 1e7 || n != static_cast<int>(n))
+                throw usageerror{"--bootstrap needs a whole number of replicates from 1 to 10000000"};
+            o.s.bootstrap = static_cast<int>(n);
+        } else if (arg == "--seed") {
+            const std::string v = next();
+            char* stop = nullptr;
+            o.s.seed = std::strtoull(v.c_str(), &stop, 10);
+            if (v.empty() || *stop != '\0' || v[0] == '-')
+                throw usageerror{"--seed needs a whole number, not '" + v + "'"};
+            seedgiven = true;
+        } else if (arg == "--tsv") {
+            o.tsv = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--format") {
+            o.read.format = next();
+            bool known = o.read.format == "vorn";
+            for (const std::string_view f : formats::FORMATS)
+                known = known || f == o.read.format;
+            if (!known)
+                throw usageerror{
+                    "--format must be vorn, genepop, structure, fstat, genalex or arlequin, not '" +
+                    o.read.format + "'"};
+        } else if (arg == "--mainparams") {
+            o.mainparams = next();
+        } else if (arg.starts_with("--") && formats::knownparam(arg.substr(2))) {
+            const std::string v = next();
+            const std::string why = formats::setparam(o.read.structure, arg.substr(2), v, false);
+            if (!why.empty())
+                throw usageerror{arg + ": " + why};
+            given << ", " << jsonstring(arg.substr(2)) << ": " << jsonstring(v);
+        } else if (arg.starts_with("-") && arg != "-") {
+            throw usageerror{"unknown option " + arg + " (vornstat --help lists them)"};
+        } else {
+            o.files.push_back(arg);
+        }
+    }
+    if (o.files.empty())
+        throw usageerror{"no input file (vornstat --help)"};
+    if (o.tsv && o.json)
+        throw usageerror{"--tsv and --json: choose one"};
+    if (o.matrix && (o.tsv || o.json))
+        throw usageerror{"--matrix writes the matrix alone: leave out --tsv and --json"};
+    if (seedgiven && o.s.bootstrap == 0)
+        throw usageerror{"--seed is for --bootstrap"};
+
+    std::ostringstream j;
+    j << "{\"level\": " << doubletext(o.s.level) << ", \"per_locus\": " << (o.s.perlocus ? "true" : "false")
+      << ", \"per_pop\": " << (o.s.perpop ? "true" : "false")
+      << ", \"pairwise\": " << (o.s.pairwise ? "true" : "false") << ", \"bootstrap\": " << o.s.bootstrap
+      << ", \"seed\": " << o.s.seed << ", \"format\": " << jsonstring(o.read.format)
+      << ", \"mainparams\": " << jsonstring(o.mainparams) << given.str() << "}";
+    o.asjson = j.str();
+    return o;
+}
+
+std::string slurpfile(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw readerror(0, "could not open the file");
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    options o;
+    try {
+        o = parseargs(argc, argv);
+        if (!o.mainparams.empty()) {
+            try {
+                formats::readmainparams(slurpfile(o.mainparams), o.mainparams, o.read.structure);
+            } catch (const readerror& e) {
+                std::cerr << "vornstat: " << o.mainparams << ": " << e.what() << '\n';
+                return 2;
+            } catch (const formats::inputerror& e) {
+                std::cerr << "vornstat: " << o.mainparams << ':' << e.line << ": " << e.what() << '\n';
+                return 2;
+            }
+        }
+    } catch (const usageerror& e) {
+        std::cerr << "vornstat: " << e.what << '\n';
+        return 2;
+    }
+
+    std::vector<analysed> done;
+    std::vector<failedinput> failed;
+    bool header = false;
+    for (const std::string& file : o.files) {
+        analysed a;
+        try {
+            a.in = readinput(file, o.read);
+        } catch (const readerror& e) {
+            std::cerr << "vornstat: " << file << ':';
+            if (e.line > 0)
+                std::cerr << e.line << ':';
+            std::cerr << ' ' << e.what() << '\n';
+            failed.push_back({file, e.line, e.what()});
+            continue;
+        }
+        for (const formats::warning& w : a.in.warnings)
+            std::cerr << "vornstat: " << file << ':' << (w.line > 0 ? std::to_string(w.line) + ":" : "")
+                      << " warning: " << w.text << '\n';
+        a.results = analyse(a.in.table, o.s);
+        if (o.json) {
+            done.push_back(std::move(a));
+            continue;
+        }
+        if (o.matrix) {
+            if (header)
+                std::cout << '\n';
+            writematrix(std::cout, a);
+        } else if (o.tsv) {
+            if (!header)
+                std::cout << TSVHEADER << '\n';
+            writetsvrows(std::cout, a);
+        } else {
+            if (header)
+                std::cout << '\n';
+            writetext(std::cout, a, o.s);
+        }
+        header = true;
+        std::cout.flush();
+    }
+    if (o.json)
+        writejson(std::cout, done, failed, o.s, o.asjson);
+    std::cout.flush();
+    return failed.empty() && std::cout ? 0 : 1;
+}
