@@ -13,14 +13,15 @@ namespace {
 // lane alone, with IEEE rounding, so the lanes give the same bits whether the
 // compiler uses one AVX register or two SSE2 registers for them.
 using v4 = double __attribute__((vector_size(32)));
-using u4 = std::uint16_t __attribute__((vector_size(8)));
 using i4 = std::int32_t __attribute__((vector_size(16)));
+using b4 = std::uint8_t __attribute__((vector_size(4)));
+using h4 = std::uint16_t __attribute__((vector_size(8)));
 
-// Segments hold at most this many values of i, and weights are at most this.
-constexpr int MAXLEN = 65535;
+// Weights of a run are at most this.
 constexpr int MAXWEIGHT = 65535;
 
-// A run whose segments are this short on average keeps one weight per i.
+// A run whose segments are this short on average, and whose weights fit a
+// byte, keeps one weight per i.
 constexpr int DENSE = 4;
 
 // A size at which members of a run end, and their total weight.
@@ -64,31 +65,81 @@ int distinct(const int* size, const int* weight, int n, end* out)
     return k;
 }
 
+// The distinct positive sample sizes of the subset's population-locus pairs,
+// ascending, each with the total weight of the pairs of that size.
+std::vector<end> sampleends(const tables* t, const subset& s)
+{
+    int most = 0;
+    for (int j = 0; j < s.nloci; ++j)
+        for (int q = 0; q < s.npops; ++q)
+            if (s.weight[j] > 0)
+                most = std::max(most, t->ngenes[s.pops[q]][s.loci[j]]);
+    std::vector<end> ends;
+    constexpr int TALLY = 1 << 16;
+    if (most < TALLY) {
+        std::vector<int> tally(static_cast<std::size_t>(most) + 1);
+        for (int j = 0; j < s.nloci; ++j)
+            for (int q = 0; q < s.npops; ++q)
+                if (s.weight[j] > 0)
+                    tally[static_cast<std::size_t>(t->ngenes[s.pops[q]][s.loci[j]])] += s.weight[j];
+        for (int c = 1; c <= most; ++c)
+            if (tally[static_cast<std::size_t>(c)] != 0)
+                ends.push_back({c, tally[static_cast<std::size_t>(c)]});
+        return ends;
+    }
+    std::vector<std::pair<int, int>> pairs;
+    for (int j = 0; j < s.nloci; ++j)
+        for (int q = 0; q < s.npops; ++q)
+            if (const int n = t->ngenes[s.pops[q]][s.loci[j]]; n > 0 && s.weight[j] > 0)
+                pairs.emplace_back(n, s.weight[j]);
+    std::sort(pairs.begin(), pairs.end());
+    for (const auto& [n, w] : pairs) {
+        if (!ends.empty() && ends.back().size == n)
+            ends.back().drop += w;
+        else
+            ends.push_back({n, w});
+    }
+    return ends;
+}
+
+// A segment of a run: length values of i at the run's current weight, which
+// then drops. Both fit a byte; longer segments and larger drops are split.
+void addsegment(engine& e, int length, int drop)
+{
+    for (; length > 255; length -= 255) {
+        e.len.push_back(255);
+        e.drop.push_back(0);
+    }
+    do {
+        const int d = std::min(drop, 255);
+        e.len.push_back(static_cast<std::uint8_t>(length));
+        e.drop.push_back(static_cast<std::uint8_t>(d));
+        drop -= d;
+        length = 0;
+    } while (drop > 0);
+}
+
 // The run of terms 1/(theta + i/f) whose weight w(i) is the total weight of
 // the members with more than i: for i below the first end every member
 // counts, and each end lowers the weight by its drop.
-run makerun(engine& e, double f, const end* ends, int n)
+run makerun(engine& e, float f, const end* ends, int n)
 {
     run ru;
     ru.f = f;
-    ru.r = 1.0 / f;
     int w = 0;
     for (int k = 0; k < n; ++k)
         w += ends[k].drop;
+    ru.weight = static_cast<std::uint16_t>(w);
     const std::int64_t most = n > 0 ? ends[n - 1].size : 0;
-    ru.dense = most <= static_cast<std::int64_t>(DENSE) * n;
+    ru.dense = w <= 255 && most <= static_cast<std::int64_t>(DENSE) * n;
     ru.first = static_cast<std::int32_t>(ru.dense ? e.dense.size() : e.len.size());
     int done = 0;
     for (int k = 0; k < n; ++k) {
-        for (int length = ends[k].size - done; length > 0; length -= MAXLEN) {
-            const auto piece = static_cast<std::uint16_t>(std::min(length, MAXLEN));
-            if (ru.dense) {
-                e.dense.insert(e.dense.end(), piece, static_cast<std::uint16_t>(w));
-            } else {
-                e.len.push_back(piece);
-                e.wt.push_back(static_cast<std::uint16_t>(w));
-            }
-        }
+        if (ru.dense)
+            e.dense.insert(e.dense.end(), static_cast<std::size_t>(ends[k].size - done),
+                           static_cast<std::uint8_t>(w));
+        else
+            addsegment(e, ends[k].size - done, ends[k].drop);
         w -= ends[k].drop;
         done = ends[k].size;
     }
@@ -122,54 +173,67 @@ bool arithmeticok()
     }
 }
 
+// Four weights from w, as integers.
+[[gnu::always_inline]] inline i4 widen(const std::uint8_t* w)
+{
+    b4 x;
+    std::memcpy(&x, w, sizeof x);
+    return __builtin_convertvector(x, i4);
+}
+[[gnu::always_inline]] inline i4 widen(const std::uint16_t* w)
+{
+    h4 x;
+    std::memcpy(&x, w, sizeof x);
+    return __builtin_convertvector(x, i4);
+}
+
 // acc += w[q] / (r i + theta) for q below n, a multiple of 4, with i moving on.
-[[gnu::always_inline]] inline void addterms(v4& acc, v4& i, const std::uint16_t* w, int n, double r,
-                                            double theta)
+template <typename Weight>
+[[gnu::always_inline]] inline void addterms(v4& acc, v4& i, const Weight* w, int n, double r, double theta)
 {
     for (int q = 0; q < n; q += 4) {
-        u4 wq;
-        std::memcpy(&wq, w + q, sizeof wq);
-        acc += __builtin_convertvector(__builtin_convertvector(wq, i4), v4) / (r * i + theta);
+        acc += __builtin_convertvector(widen(w + q), v4) / (r * i + theta);
         i += 4.0;
     }
 }
 
-// The run's terms w(i) / (theta + r i) added into acc, lane i mod 4. A run of
-// long segments has its weights spread out here, a chunk at a time: each
-// segment writes 16 copies of its weight and moves on by its length, so that
-// short segments cost no branch.
+// The run's terms w(i) / (theta + r i) added into acc, lane i mod 4. A run
+// kept as segments has its weights spread out here, a chunk at a time: each
+// segment writes its weight 16 copies at a time and moves on by its length,
+// so that a short segment costs no branch.
 [[gnu::always_inline]] inline void addrun(v4& acc, double theta, const run& ru, const engine& e)
 {
+    const double r = 1.0 / static_cast<double>(ru.f);
     v4 i = {0.0, 1.0, 2.0, 3.0};
     if (ru.dense) {
-        addterms(acc, i, e.dense.data() + ru.first, ru.count, ru.r, theta);
+        addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
         return;
     }
-    constexpr int CHUNK = 1024;
-    std::uint16_t w[CHUNK + 16];
+    constexpr int CHUNK = 256;
+    std::uint16_t w[CHUNK + 256 + 16];
     int fill = 0;
+    int weight = ru.weight;
     for (int s = ru.first; s < ru.first + ru.count; ++s) {
-        const std::uint16_t weight = e.wt[static_cast<std::size_t>(s)];
-        int left = e.len[static_cast<std::size_t>(s)];
-        for (;;) {
+        const int length = e.len[static_cast<std::size_t>(s)];
+        int done = 0;
+        do {
             for (int j = 0; j < 16; ++j)
-                w[fill + j] = weight;
-            const int n = std::min(left, 16);
-            fill += n;
-            left -= n;
-            if (fill >= CHUNK) {
-                addterms(acc, i, w, CHUNK, ru.r, theta);
-                fill -= CHUNK;
-                std::memmove(w, w + CHUNK, sizeof w[0] * static_cast<unsigned>(fill));
-            }
-            if (left == 0)
-                break;
+                w[fill + done + j] = static_cast<std::uint16_t>(weight);
+            done += 16;
+        } while (done < length);
+        fill += length;
+        weight -= e.drop[static_cast<std::size_t>(s)];
+        if (fill >= CHUNK) {
+            const int n = fill & ~3;
+            addterms(acc, i, w, n, r, theta);
+            fill -= n;
+            std::memmove(w, w + n, sizeof w[0] * static_cast<unsigned>(fill));
         }
     }
     // The lanes past the end of the run add 0 / x, exactly 0.
     for (int j = 0; j < 4; ++j)
         w[fill + j] = 0;
-    addterms(acc, i, w, (fill + 3) & ~3, ru.r, theta);
+    addterms(acc, i, w, (fill + 3) & ~3, r, theta);
 }
 
 double lanesum(const v4& acc)
@@ -207,20 +271,24 @@ std::pair<double, double> partsbase(const engine& e, double theta)
 // The log-terms of a run: the sum over i of w(i) log(theta f + i).
 long double logrun(const engine& e, const run& ru, double theta)
 {
+    const double f = ru.f;
     long double sum = 0.0L;
     std::int64_t i = 0;
-    const auto segment = [&](int length, int weight) {
+    const auto add = [&](int length, int weight) {
         long double part = 0.0L;
         for (int n = 0; n < length; ++n, ++i)
-            part += std::log(theta * ru.f + static_cast<double>(i));
+            part += std::log(theta * f + static_cast<double>(i));
         sum += weight * part;
     };
+    int weight = ru.weight;
     for (int s = ru.first; s < ru.first + ru.count; ++s) {
         const auto k = static_cast<std::size_t>(s);
-        if (ru.dense)
-            segment(1, e.dense[k]);
-        else
-            segment(e.len[k], e.wt[k]);
+        if (ru.dense) {
+            add(1, e.dense[k]);
+        } else {
+            add(e.len[k], weight);
+            weight -= e.drop[k];
+        }
     }
     return sum;
 }
@@ -249,7 +317,7 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
     e.runs.clear();
     e.lstart.clear();
     e.len.clear();
-    e.wt.clear();
+    e.drop.clear();
     e.dense.clear();
     e.fastsigns = 0;
     e.exactsigns = 0;
@@ -260,12 +328,19 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
     if (static_cast<std::int64_t>(totalweight) * std::max(s.npops, 1) > MAXWEIGHT)
         throw std::invalid_argument("prepare: locus weights too large for the number of populations");
 
-    // Each allele's counts in the subset's populations, and each pair's
-    // sample size, with the locus weight.
-    std::vector<int> sizes;
-    std::vector<int> weights;
-    sizes.reserve(static_cast<std::size_t>(s.npops) * static_cast<std::size_t>(s.nloci));
-    weights.reserve(sizes.capacity());
+    // Room for every run at once: a run has at most one segment per
+    // population (split segments aside), and a dense run at most DENSE + 1
+    // weights per population. What is reserved but not used is never touched.
+    std::size_t alleles = 0;
+    for (int j = 0; j < s.nloci; ++j)
+        alleles += static_cast<std::size_t>(data->nalleles[s.loci[j]]);
+    const auto members = static_cast<std::size_t>(s.npops);
+    e.runs.reserve(alleles);
+    e.len.reserve(alleles * members + 1);
+    e.drop.reserve(alleles * members + 1);
+    e.dense.reserve(alleles * (DENSE + 1) * members + 4);
+
+    // Each allele's counts in the subset's populations, with the locus weight.
     int counts[MAXALLELES][MAXPOPS];
     int w[MAXPOPS];
     end ends[MAXPOPS];
@@ -277,13 +352,9 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
         if (s.weight[j] <= 0)
             continue;
         std::fill(w, w + s.npops, s.weight[j]);
-        for (int q = 0; q < s.npops; ++q) {
-            const int p = s.pops[q];
-            sizes.push_back(t->ngenes[p][l]);
-            weights.push_back(s.weight[j]);
+        for (int q = 0; q < s.npops; ++q)
             for (int k = 1; k <= nalleles; ++k)
-                counts[k][q] = data->allelecount[p][l][k];
-        }
+                counts[k][q] = data->allelecount[s.pops[q]][l][k];
         std::int64_t lanes = 0;
         for (int k = 1; k <= nalleles; ++k) {
             const int n = distinct(counts[k], w, s.npops, ends);
@@ -295,10 +366,9 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
         mostlanes = std::max(mostlanes, lanes);
     }
     e.lstart.push_back(static_cast<std::int32_t>(e.runs.size()));
-    std::vector<end> pairends(sizes.size());
-    const int n = distinct(sizes.data(), weights.data(), static_cast<int>(sizes.size()), pairends.data());
-    e.sample = makerun(e, 1.0, pairends.data(), n);
-    const std::int64_t most = n > 0 ? pairends[static_cast<std::size_t>(n) - 1].size : 0;
+    const std::vector<end> pairs = sampleends(t, s);
+    e.sample = makerun(e, 1.0f, pairs.data(), static_cast<int>(pairs.size()));
+    const std::int64_t most = pairs.empty() ? 0 : pairs.back().size;
 
     // The bound (docs/bound.md): each term of the fast sum is rounded 4
     // times before it is added (1/f, times i, plus theta, the weight divided

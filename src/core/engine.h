@@ -33,15 +33,15 @@ subset wholedata(const datastr* data);
 // step function. An allele's run has w(i) the number of populations (times
 // the locus weight) with more than i copies of it; the sample part's run has
 // f = 1 and w(i) the number of population-locus pairs (times the locus
-// weight) with more than i genes. The weights are kept as segments, segment
-// s covering len[s] consecutive values of i, all of weight wt[s], or, when
-// the run's segments are short (dense), as one weight per i in dense[], with
-// zeros up to a multiple of 4.
+// weight) with more than i genes. The weights are kept as segments, from
+// weight on: segment s covers len[s] consecutive values of i, after which
+// the weight drops by drop[s]; or, when the run's segments are short (dense),
+// as one weight per i in dense[], with zeros up to a multiple of 4.
 struct run {
-    double r = 1.0;
-    double f = 1.0;
+    float f = 1.0f;
+    std::uint16_t weight = 0;
     bool dense = false;
-    std::int32_t first = 0;  // into len and wt, or into dense
+    std::int32_t first = 0;  // into len and drop, or into dense
     std::int32_t count = 0;  // segments, or weights
 };
 
@@ -55,9 +55,9 @@ struct engine {
     std::vector<run> runs;
     std::vector<std::int32_t> lstart;
     run sample;
-    std::vector<std::uint16_t> len;
-    std::vector<std::uint16_t> wt;
-    std::vector<std::uint16_t> dense;
+    std::vector<std::uint8_t> len;
+    std::vector<std::uint8_t> drop;
+    std::vector<std::uint8_t> dense;
 
     // The fast sum's bound is coef times the sum of the magnitudes of its
     // two parts (see fastscore). fast is false where the arithmetic does not

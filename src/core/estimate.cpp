@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "core/engine.h"
 #include "core/failure.h"
@@ -170,14 +171,21 @@ long double total(float theta, const datastr* data, const tables* tab, const sub
     const int nloci = s.nloci;
 
     // The sample part of a pair depends on ngenes[p][l] alone, so one running
-    // sum serves every population and locus: the pair of the q-th population
-    // and the j-th locus is entry q * nloci + j + 1 of sizes and b.
-    int sizes[MAXPOPS * MAXLOCI] = {};
-    long double b[MAXPOPS * MAXLOCI];
+    // sum serves every population and locus: b[e] is the sample part of the
+    // pairs with sizes[e] genes, for the distinct sizes, ascending, in
+    // sizes[1..count].
+    int sizes[MAXPOPS * MAXLOCI + 1];
+    int count = 0;
     for (int q = 0; q < npops; ++q)
         for (int j = 0; j < nloci; ++j)
-            sizes[q * nloci + j + 1] = ngenes[s.pops[q]][s.loci[j]];
-    firstsums<Squared>(t, 1.0L, sizes, npops * nloci, b);
+            sizes[++count] = ngenes[s.pops[q]][s.loci[j]];
+    std::sort(sizes + 1, sizes + count + 1);
+    count = static_cast<int>(std::unique(sizes + 1, sizes + count + 1) - (sizes + 1));
+    std::vector<long double> b(static_cast<std::size_t>(count) + 1);
+    firstsums<Squared>(t, 1.0L, sizes, count, b.data());
+    const auto sample = [&](int n) {
+        return b[static_cast<std::size_t>(std::lower_bound(sizes + 1, sizes + count + 1, n) - sizes)];
+    };
 
     long double a[MAXLOCI][MAXPOPS];  // a[j][q + 1]: the allele part of each pair
     int counts[MAXALLELES][MAXPOPS];  // counts[k][q + 1] of the locus at hand
@@ -206,7 +214,7 @@ long double total(float theta, const datastr* data, const tables* tab, const sub
     long double sum = 0.0L;
     for (int q = 0; q < npops; ++q)
         for (int j = 0; j < nloci; ++j) {
-            const long double bp = b[q * nloci + j + 1];
+            const long double bp = sample(ngenes[s.pops[q]][s.loci[j]]);
             const long double d = Squared ? bp - a[j][q + 1] : a[j][q + 1] - bp;
             sum += s.weight[j] == 1 ? d : s.weight[j] * d;
         }

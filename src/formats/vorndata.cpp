@@ -162,14 +162,16 @@ struct layout {
 // when the population ends: a gene then costs one increment whose address
 // depends on nothing but its symbol.
 struct tally {
-    datastr* data;
+    datastr* data = nullptr;
     int missing = -1;
     // allelenum[l][c]: number of the allele with symbol c at locus l, 0 while unseen.
     unsigned char allelenum[MAXLOCI][256] = {};
     // symbol[l][k]: the symbol of allele k at locus l.
     unsigned char symbol[MAXLOCI][MAXALLELES] = {};
     // bysymbol[l][c]: genes with symbol c at locus l since the last flush.
-    std::uint32_t bysymbol[MAXLOCI][256] = {};
+    // Only the rows of the data set's loci are cleared (see start), so that
+    // a small data set does not pay for the whole table.
+    std::uint32_t bysymbol[MAXLOCI][256];
 
     // Counts one gene with symbol c at locus l, numbering the symbol if it is
     // new at this locus. The missing-data symbol has allelenum 0xff: it is
@@ -188,6 +190,16 @@ struct tally {
         const int k = ++data->nalleles[l];
         allelenum[l][c] = static_cast<unsigned char>(k);
         symbol[l][k] = c;
+    }
+    void start(datastr* d, int missingsymbol)
+    {
+        data = d;
+        missing = missingsymbol;
+        for (int l = 1; l <= data->nloci; ++l) {
+            std::fill(std::begin(bysymbol[l]), std::end(bysymbol[l]), 0u);
+            if (missing >= 0)
+                allelenum[l][missing] = 0xff;
+        }
     }
     // Moves the tallies into population p's counts.
     void flush(int p)
@@ -386,10 +398,8 @@ void readmatrix(source& in, datastr* data, const layout& format, std::ostream* p
     for (int l = 1; l <= data->nloci; ++l)
         data->nalleles[l] = 0;
 
-    tally counts{data, format.missing};
-    if (format.missing >= 0)
-        for (int l = 1; l <= data->nloci; ++l)
-            counts.allelenum[l][format.missing] = 0xff;
+    tally counts;
+    counts.start(data, format.missing);
     char scratch[LABELLEN];  // name of a population beyond npops, checked but not kept
     std::int64_t npopsread = 0;
     std::int64_t total = 0;  // individuals in populations 1 to npops
