@@ -413,12 +413,16 @@ int run(const options& opt)
             formats::readmainparams(readall(opt.mainparams), opt.mainparams, how.structure);
 
         const formats::dataset data = formats::readany(text, shown, how);
-        for (const formats::warning& w : data.warnings) {
+        constexpr std::size_t shownwarnings = 10;
+        for (std::size_t i = 0; i < data.warnings.size() && i < shownwarnings; ++i) {
             std::cerr << "vornconvert: " << shown;
-            if (w.line > 0)
-                std::cerr << ':' << w.line;
-            std::cerr << ": warning: " << w.text << '\n';
+            if (data.warnings[i].line > 0)
+                std::cerr << ':' << data.warnings[i].line;
+            std::cerr << ": warning: " << data.warnings[i].text << '\n';
         }
+        if (data.warnings.size() > shownwarnings)
+            std::cerr << "vornconvert: " << shown << ": " << data.warnings.size() - shownwarnings
+                      << " more warnings like these\n";
 
         std::vector<std::string> locusnames, popnames;
         for (const auto& l : data.loci)

@@ -14,9 +14,10 @@ namespace formats {
 
 namespace {
 
-// Entries of frequency above one become that many individuals; beyond this
-// many in all, a file is refused before it exhausts memory.
-constexpr long MAXCOPIES = 1000000;
+// Entries of frequency above one become that many individuals; when the
+// copies beyond the first would hold more genes than this, the file is
+// refused before it exhausts memory.
+constexpr long MAXCOPIES = 20000000;
 
 std::string lower(std::string_view s)
 {
@@ -185,9 +186,10 @@ public:
                                        " and its frequency, found " + num(alleles.size()));
         copies = freq;
         total += freq;
-        if ((copies > 0 && (expanded += copies) > MAXCOPIES))
-            throw inputerror(line, "the frequencies add up to more than " + std::to_string(MAXCOPIES) +
-                                       " individuals");
+        const auto genes = static_cast<long>(data.loci.size()) * (genotypic ? 2 : 1);
+        if (copies > 1 && (expanded += (copies - 1) * genes) > MAXCOPIES)
+            throw inputerror(line, "the frequencies repeat entries into more than " +
+                                       std::to_string(MAXCOPIES) + " genes");
         pending = {std::string(w[0]), line,
                    std::vector<int>(data.loci.size() * (genotypic ? 2 : 1), MISSING)};
         const std::size_t step = genotypic ? 2 : 1;

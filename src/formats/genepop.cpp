@@ -172,6 +172,9 @@ private:
                        ": a Genepop file begins with a title line; if this one has none, add one";
             throw inputerror(current.line, why);
         }
+        if (found == 0)
+            throw inputerror(current.line, "individual " + quote(current.name) +
+                                               " has no genotypes, and no locus is named");
         const auto& chosen = blanks ? byblank : bycomma;
         const auto& lines = blanks ? blankline : commaline;
         for (std::size_t l = 0; l < chosen.size(); ++l)
@@ -301,8 +304,6 @@ dataset readgenepop(std::string_view text)
         if (trim(line).empty())
             continue;
         if (popline(line, popname)) {
-            r.locusnames(std::move(names), title);
-            r.startpop(popname, in.number);
             inpops = true;
         } else if (individualline(line)) {
             throw inputerror(in.number, "expected a locus name or a 'Pop' line, found an individual " +
@@ -314,6 +315,8 @@ dataset readgenepop(std::string_view text)
     }
     if (!inpops)
         throw inputerror(in.number, "end of file: expected a 'Pop' line and a population");
+    r.locusnames(std::move(names), title);
+    r.startpop(popname, in.number);
 
     while (in.next(line)) {
         if (trim(line).empty())

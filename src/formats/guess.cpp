@@ -1,5 +1,6 @@
 // Telling the formats apart by their content, and what every reader's data
 // set gets on the way out: the file's name on errors, distinct names.
+#include <map>
 #include <set>
 
 #include "formats/text.h"
@@ -127,12 +128,14 @@ std::string firstline(std::string_view text)
 // free number, and a warning says so.
 void distinct(dataset& data)
 {
+    std::map<std::string, int> next;  // the number to try next for a name
     auto rename = [&](std::string& name, int line, std::set<std::string>& taken, const std::string& what) {
         if (taken.insert(name).second)
             return;
         std::string renamed;
-        for (int n = 2; !taken.insert(renamed = name + "_" + std::to_string(n)).second; ++n) {
-        }
+        int& n = next.try_emplace(name, 2).first->second;
+        while (!taken.insert(renamed = name + "_" + std::to_string(n)).second)
+            ++n;
         data.warnings.push_back(
             {line, what + " " + quote(name) + " has the name of another: renamed " + quote(renamed)});
         name = renamed;
@@ -140,6 +143,7 @@ void distinct(dataset& data)
     std::set<std::string> loci, pops;
     for (std::size_t l = 0; l < data.loci.size(); ++l)
         rename(data.loci[l].name, data.loci[l].line, loci, "locus " + num(l + 1));
+    next.clear();
     for (std::size_t p = 0; p < data.pops.size(); ++p)
         rename(data.pops[p].name, data.pops[p].line, pops, "population " + num(p + 1));
 }
@@ -181,6 +185,8 @@ dataset readany(std::string_view text, const std::string& file, const readoption
                 0, "not a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file as far as its content "
                    "shows (its first line: " +
                        firstline(text) + "); --format NAME reads it as one of them");
+        if (data.loci.empty() || data.pops.empty())
+            throw inputerror(0, data.loci.empty() ? "no loci" : "no individuals");
         distinct(data);
         return data;
     } catch (inputerror& e) {

@@ -51,7 +51,11 @@ public:
     int index(dataset& data, std::size_t l, std::string_view label);
 
 private:
-    std::vector<std::unordered_map<std::string, int>> tables;
+    struct hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::vector<std::unordered_map<std::string, int, hash, std::equal_to<>>> tables;
 };
 
 // Genepop: a "Pop" line is pop in any letter case, then nothing, white space
