@@ -199,8 +199,9 @@ template <typename Weight>
 
 // The run's terms w(i) / (theta + r i) added into acc, lane i mod 4. A run
 // kept as segments has its weights spread out here, a chunk at a time: each
-// segment writes its weight 16 copies at a time and moves on by its length,
-// so that a short segment costs no branch.
+// segment writes its weight 32 copies at a time and moves on by its length,
+// so that a short segment costs no branch. The chunk is long enough that its
+// stores have left the store buffer before the terms read them back.
 [[gnu::always_inline]] inline void addrun(v4& acc, double theta, const run& ru, const engine& e)
 {
     const double r = 1.0 / static_cast<double>(ru.f);
@@ -209,17 +210,17 @@ template <typename Weight>
         addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
         return;
     }
-    constexpr int CHUNK = 256;
-    std::uint16_t w[CHUNK + 256 + 16];
+    constexpr int CHUNK = 1024;
+    std::uint16_t w[CHUNK + 256 + 32];
     int fill = 0;
     int weight = ru.weight;
     for (int s = ru.first; s < ru.first + ru.count; ++s) {
         const int length = e.len[static_cast<std::size_t>(s)];
         int done = 0;
         do {
-            for (int j = 0; j < 16; ++j)
+            for (int j = 0; j < 32; ++j)
                 w[fill + done + j] = static_cast<std::uint16_t>(weight);
-            done += 16;
+            done += 32;
         } while (done < length);
         fill += length;
         weight -= e.drop[static_cast<std::size_t>(s)];
