@@ -363,7 +363,7 @@ dataset readarlequin(std::string_view text)
         }
     }
     if (!profiled)
-        throw inputerror(in.number, "expected a [Profile] section and [[Samples]] in [Data]");
+        throw inputerror(0, "expected a [Profile] section and [[Samples]] in [Data]");
     r.end(in.number);
     return std::move(r.data);
 }

@@ -83,16 +83,18 @@ dataset readgenalex(std::string_view text, const structureparams& params)
 
     struct sample {
         int line;
-        std::vector<std::string_view> cells;
+        std::string_view text;  // split again when read, so that a large file is not held twice
     };
     std::vector<sample> rows;
     while (in.next(line))
         if (!trim(line).empty())
-            rows.push_back({in.number, cells(line, sep)});
+            rows.push_back({in.number, line});
     if (ploidy == 0) {
         // One locus: its columns are those that rows fill, if rows agree.
-        for (const sample& s : rows)
-            ploidy = std::max(ploidy, s.cells.size() - std::min<std::size_t>(s.cells.size(), 2));
+        for (const sample& s : rows) {
+            const std::size_t n = cells(s.text, sep).size();
+            ploidy = std::max(ploidy, n - std::min<std::size_t>(n, 2));
+        }
         if (ploidy != 1 && ploidy != 2)
             throw inputerror(headline[2],
                              "one locus, and the rows do not show how many columns it takes: give "
@@ -104,11 +106,12 @@ dataset readgenalex(std::string_view text, const structureparams& params)
     alleletables alleles;
     std::map<std::string, std::size_t> popindex;
     for (const sample& s : rows) {
-        if (s.cells.size() < 2 || s.cells[1].empty())
+        const auto c = cells(s.text, sep);
+        if (c.size() < 2 || c[1].empty())
             throw inputerror(s.line, "expected a sample name and its population, then the allele codes");
-        individual ind{std::string(s.cells[0]), s.line, std::vector<int>(ngenes, MISSING)};
-        for (std::size_t i = 0; i < ngenes && 2 + i < s.cells.size(); ++i) {
-            const std::string_view cell = s.cells[2 + i];
+        individual ind{std::string(c[0]), s.line, std::vector<int>(ngenes, MISSING)};
+        for (std::size_t i = 0; i < ngenes && 2 + i < c.size(); ++i) {
+            const std::string_view cell = c[2 + i];
             long code = 0;
             if (cell.empty())
                 continue;
@@ -119,9 +122,9 @@ dataset readgenalex(std::string_view text, const structureparams& params)
             if (code > 0)
                 ind.genes[i] = alleles.index(data, i / ploidy, codelabel(code));
         }
-        auto [it, added] = popindex.try_emplace(std::string(s.cells[1]), data.pops.size());
+        auto [it, added] = popindex.try_emplace(std::string(c[1]), data.pops.size());
         if (added)
-            data.pops.push_back({std::string(s.cells[1]), s.line, {}});
+            data.pops.push_back({std::string(c[1]), s.line, {}});
         data.pops[it->second].members.push_back(std::move(ind));
     }
 

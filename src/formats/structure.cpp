@@ -19,9 +19,21 @@ namespace formats {
 
 namespace {
 
+// A row of the table: its text, split again where its cells are needed, so
+// that a large file is not held twice.
 struct row {
     int line;
-    std::vector<std::string_view> cells;
+    std::string_view text;
+    std::size_t width;       // cells
+    std::string_view label;  // the first cell
+};
+
+struct splitter {
+    char sep;  // ',' or ';', or 0 for white space
+    std::vector<std::string_view> operator()(const row& r) const
+    {
+        return sep ? cells(r.text, sep) : words(r.text);
+    }
 };
 
 long flag(const std::optional<int>& v, int otherwise)
@@ -31,11 +43,12 @@ long flag(const std::optional<int>& v, int otherwise)
 
 // A first row as long as the rows of individuals that names their columns:
 // somewhere it holds text where the next row holds a number.
-bool namesrow(const row& first, const row& next, std::size_t from)
+bool namesrow(const std::vector<std::string_view>& first, const std::vector<std::string_view>& next,
+              std::size_t from)
 {
     long v = 0;
-    for (std::size_t c = from; c < first.cells.size() && c < next.cells.size(); ++c)
-        if (!number(first.cells[c], v) && number(next.cells[c], v))
+    for (std::size_t c = from; c < first.size() && c < next.size(); ++c)
+        if (!number(first[c], v) && number(next[c], v))
             return true;
     return false;
 }
@@ -47,24 +60,24 @@ const char* const LEADOPTIONS = "--popflag 1, --locdata 1, --phenotype 1 or --ex
 dataset readstructure(std::string_view text, const structureparams& p)
 {
     std::vector<row> rows;
+    splitter split{'\0'};
     {
         linereader in(text);
         std::string_view line;
-        char sep = 0;
         bool first = true;
         while (in.next(line)) {
             if (trim(line).empty())
                 continue;
             if (first) {
                 const char s = separator(line);
-                sep = s == ',' || s == ';' ? s : '\0';
+                split.sep = s == ',' || s == ';' ? s : '\0';
                 first = false;
             }
-            row r{in.number, sep ? cells(line, sep) : words(line)};
-            for (std::size_t c = 0; c < r.cells.size(); ++c)
-                if (r.cells[c].empty())
-                    throw inputerror(in.number, "column " + num(c + 1) + " is empty");
-            rows.push_back(std::move(r));
+            const auto c = split({0, line, 0, {}});
+            for (std::size_t i = 0; i < c.size(); ++i)
+                if (c[i].empty())
+                    throw inputerror(in.number, "column " + num(i + 1) + " is empty");
+            rows.push_back({in.number, line, c.size(), c.empty() ? std::string_view() : c[0]});
         }
     }
     if (rows.empty())
@@ -84,23 +97,23 @@ dataset readstructure(std::string_view text, const structureparams& p)
     int headerline = 0;
     if (p.markernames.value_or(-1) == 1 ||
         (!p.markernames && rows.size() >= 2 &&
-         (rows[0].cells.size() < rows[1].cells.size() ||
-          (rows[0].cells.size() == rows[1].cells.size() &&
-           namesrow(rows[0], rows[1], static_cast<std::size_t>(label + popdata)))))) {
-        header = rows[0].cells;
+         (rows[0].width < rows[1].width ||
+          (rows[0].width == rows[1].width &&
+           namesrow(split(rows[0]), split(rows[1]), static_cast<std::size_t>(label + popdata)))))) {
+        header = split(rows[0]);
         headerline = rows[0].line;
         first = 1;
         if (p.recessivealleles || p.mapdistances) {
             first += static_cast<std::size_t>(flag(p.recessivealleles, 0) + flag(p.mapdistances, 0));
         } else {
-            while (first < 3 && first + 1 < rows.size() && rows[first].cells.size() == header.size() &&
-                   rows[first + 1].cells.size() != header.size())
+            while (first < 3 && first + 1 < rows.size() && rows[first].width == header.size() &&
+                   rows[first + 1].width != header.size())
                 ++first;
         }
     }
     if (first >= rows.size())
         throw inputerror(rows.back().line, "expected rows of individuals after the locus names");
-    const std::size_t width = rows[first].cells.size();
+    const std::size_t width = rows[first].width;
     const std::size_t nrows = rows.size() - first;
     if (header.size() > width)
         throw inputerror(headerline, "the row of locus names has " + num(header.size()) +
@@ -115,7 +128,7 @@ dataset readstructure(std::string_view text, const structureparams& p)
         if (label == 0 || n < 2 || nrows % static_cast<std::size_t>(n) != 0)
             return false;
         for (std::size_t r = first; r < rows.size(); ++r)
-            if ((r - first) % static_cast<std::size_t>(n) != 0 && rows[r].cells[0] != rows[r - 1].cells[0])
+            if ((r - first) % static_cast<std::size_t>(n) != 0 && rows[r].label != rows[r - 1].label)
                 return false;
         return true;
     };
@@ -234,16 +247,18 @@ dataset readstructure(std::string_view text, const structureparams& p)
         bool minus9 = false;
         const row* zero = nullptr;
         std::size_t zerocol = 0;
-        for (std::size_t r = first; r < rows.size() && !minus9; ++r)
-            for (std::size_t c = lead0; c < rows[r].cells.size(); ++c) {
+        for (std::size_t r = first; r < rows.size() && !minus9; ++r) {
+            const auto cells = split(rows[r]);
+            for (std::size_t c = lead0; c < cells.size(); ++c) {
                 long v = 1;
-                number(rows[r].cells[c], v);
+                number(cells[c], v);
                 minus9 = minus9 || v == -9;
                 if (zero == nullptr && v == 0) {
                     zero = &rows[r];
                     zerocol = c;
                 }
             }
+        }
         if (zero != nullptr && !minus9)
             throw inputerror(zero->line,
                              "column " + num(zerocol + 1) +
@@ -257,21 +272,22 @@ dataset readstructure(std::string_view text, const structureparams& p)
     const std::size_t rowlen = width;
     for (std::size_t r = first; r < rows.size(); r += static_cast<std::size_t>(rowsper)) {
         individual ind;
-        ind.name = label ? std::string(rows[r].cells[0]) : std::string();
+        ind.name = label ? std::string(rows[r].label) : std::string();
         ind.line = rows[r].line;
         ind.genes.assign(nloci * static_cast<std::size_t>(ploidy), MISSING);
         std::string pop = "all";
         for (std::size_t g = 0; g < static_cast<std::size_t>(rowsper); ++g) {
             const row& rw = rows[r + g];
-            if (rw.cells.size() != rowlen)
+            const auto cells = split(rw);
+            if (cells.size() != rowlen)
                 throw inputerror(rw.line,
                                  "expected " + num(rowlen) + " columns (" +
                                      (lead0 > 0 ? num(lead0) + " ahead of the loci, " : std::string()) +
                                      count(nloci, "locus", "loci") +
                                      (k > 1 ? " of " + num(k) + " columns" : std::string()) + "), found " +
-                                     num(rw.cells.size()));
+                                     num(cells.size()));
             if (popdata) {
-                std::string_view cell = rw.cells[static_cast<std::size_t>(label)];
+                std::string_view cell = cells[static_cast<std::size_t>(label)];
                 long v = 0;
                 std::string here = number(cell, v) ? codelabel(v) : std::string(cell);
                 if (g > 0 && here != pop)
@@ -284,7 +300,7 @@ dataset readstructure(std::string_view text, const structureparams& p)
             for (std::size_t l = 0; l < nloci; ++l)
                 for (std::size_t c = 0; c < k; ++c) {
                     const std::size_t col = lead0 + l * k + c;
-                    const std::string_view cell = rw.cells[col];
+                    const std::string_view cell = cells[col];
                     long code = 0;
                     if (!number(cell, code) || (code < 0 && code != missing))
                         throw inputerror(rw.line,

@@ -161,11 +161,13 @@ int alleletables::index(dataset& data, std::size_t l, std::string_view label)
 {
     if (tables.size() <= l)
         tables.resize(l + 1);
-    auto [at, added] =
-        tables[l].try_emplace(std::string(label), static_cast<int>(data.loci[l].alleles.size()));
-    if (added)
-        data.loci[l].alleles.emplace_back(label);
-    return at->second;
+    auto& table = tables[l];
+    if (const auto at = table.find(label); at != table.end())
+        return at->second;
+    const auto index = static_cast<int>(data.loci[l].alleles.size());
+    table.emplace(std::string(label), index);
+    data.loci[l].alleles.emplace_back(label);
+    return index;
 }
 
 std::string codelabel(long code)
