@@ -4,10 +4,17 @@
 // The tables must hold shares that add up to 1 and sample sizes that match
 // the counts; the estimate, when there is one, must lie in the bracket; and
 // the score, the root and the variance must equal, to the bit, what the
-// plain loops of tests/oracle give for the same record.
+// plain loops of tests/oracle give for the same record. At every trial point
+// of the search the engine's fast score must lie within its bound of the
+// plain loops' sum, and every sign it settles must be theirs; vorn's
+// estimate must be the plain loops' root, also with the bound widened (on
+// every third input) so that signs go to the exact sum.
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "core/engine.h"
 #include "core/estimate.h"
 #include "core/failure.h"
 #include "core/tables.h"
@@ -60,6 +67,27 @@ bool root(scorefunction function, const datastr* d, float& theta)
     }
 }
 
+// The search's trial points, recorded through a function of the score's type.
+std::vector<float> trials;
+float recorded(float x, const datastr* d, const tables* t)
+{
+    trials.push_back(x);
+    return literallikelihood(x, d, t);
+}
+
+void checkfast(const engine& e, const datastr* d, float x)
+{
+    const fastsum f = fastscore(e, x);
+    const long double exact = literalsum(x, d, &tab);
+    const std::string where = " at theta " + std::to_string(x);
+    fuzz::require(std::fabs(f.value - exact) <= f.bound, "fast score outside its bound" + where);
+    if (f.value > f.bound || f.value < -f.bound) {
+        const float s = literallikelihood(x, d, &tab);
+        fuzz::require((f.value > 0 && s > 0.0f) || (f.value < 0 && s < 0.0f),
+                      "fast sign is not the exact sign" + where);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
@@ -79,11 +107,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     float theta = 0.0f, plain = 0.0f;
     const bool found = root(likelihood, d, theta);
-    fuzz::require(found == root(literallikelihood, d, plain), "the plain loops disagree on whether there is a root");
+    trials.clear();
+    fuzz::require(found == root(recorded, d, plain), "the plain loops disagree on whether there is a root");
+
+    engine e;
+    prepare(e, d, &tab, wholedata(d));
+    for (const float x : trials)
+        checkfast(e, d, x);
+    if (size % 3 == 0)
+        e.slack = 1e300;
+    float fast = 0.0f;
+    bool fastfound = true;
+    try {
+        fast = rtbis(e, LOWEST, HIGHEST, TOLERANCE);
+    } catch (const failure&) {
+        fastfound = false;
+    }
+    fuzz::require(fastfound == found, "the engine disagrees on whether there is a root");
+
     if (!found)
         return 0;
     fuzz::require(samebits(theta, plain), "root differs from the plain loops");
-    fuzz::require(theta >= LOWEST && theta <= HIGHEST, "estimate outside the bracket: " + std::to_string(theta));
+    fuzz::require(samebits(fast, plain), "the engine's root differs from the plain loops");
+    fuzz::require(theta >= LOWEST && theta <= HIGHEST,
+                  "estimate outside the bracket: " + std::to_string(theta));
 
     const long double v = var(theta, d, &tab);
     fuzz::require(samebits(v, literalvar(theta, d, &tab)), "variance differs from the plain loops");

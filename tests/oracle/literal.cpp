@@ -2,6 +2,11 @@
 
 float literallikelihood(float theta, const datastr* data, const tables* t)
 {
+    return static_cast<float>(literalsum(theta, data, t));
+}
+
+long double literalsum(float theta, const datastr* data, const tables* t)
+{
     const auto& freq = t->freq;
     const auto& ngenes = t->ngenes;
     long double sum = 0.0L;
@@ -20,7 +25,7 @@ float literallikelihood(float theta, const datastr* data, const tables* t)
             sum += a - b;
         }
     }
-    return static_cast<float>(sum);
+    return sum;
 }
 
 long double literalvar(float theta, const datastr* data, const tables* t)

@@ -7,4 +7,7 @@
 
 float literallikelihood(float theta, const datastr* data, const tables* t);
 
+// The score's sum in extended precision, before its rounding to single precision.
+long double literalsum(float theta, const datastr* data, const tables* t);
+
 long double literalvar(float theta, const datastr* data, const tables* t);

@@ -75,6 +75,7 @@ TEST(SharedTerms, ScoreAndVarianceEqualThePlainLoopsToTheBit)
             }
             thetas.push_back(root);
             EXPECT_TRUE(samebits(root, rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, &d->tab)));
+            EXPECT_TRUE(samebits(root, estimate(data, &d->tab)));
         }
         for (const float theta : thetas) {
             ++values;
