@@ -390,8 +390,9 @@ int run(const options& opt)
 {
     const std::string shown = opt.input == "-" ? "(standard input)" : opt.input;
     try {
-        if (samefile(opt.output, opt.input) || samefile(opt.map, opt.input))
-            throw fileerror{"will not write over the input file " + quote(opt.input)};
+        for (const std::string& in : {opt.input, opt.mainparams})
+            if (samefile(opt.output, in) || samefile(opt.map, in))
+                throw fileerror{"will not write over the input file " + quote(in)};
         if (opt.map == "-" || samefile(opt.map, opt.output))
             throw fileerror{"--map needs a file of its own, apart from the output"};
 
