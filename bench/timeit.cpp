@@ -1,12 +1,16 @@
 // vorn-timeit: runs a command several times and reports its median wall-clock
-// time, its median processor time (user and system) and its peak memory.
+// time, its median processor time (user and system) and the median of its
+// peak memory.
 //
 //   vorn-timeit RUNS INPUT OUTPUT COMMAND [ARGS...]
 //
 // Every run reads INPUT as standard input and writes its standard output to
 // OUTPUT (rewritten by each run); standard error is discarded. Prints one line:
 //   wall=SECONDS cpu=SECONDS maxrss=KILOBYTES status=STATUS
-// where maxrss is the largest of all runs and status that of the last run.
+// where maxrss is the median over the runs of each run's peak resident
+// memory (which varies by a few hundred kilobytes from run to run with the
+// pages of the program and its libraries that happen to be mapped), and
+// status that of the last run.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -65,7 +69,7 @@ int main(int argc, char** argv)
 
     std::vector<double> wall;
     std::vector<double> cpu;
-    long maxrss = 0;
+    std::vector<double> rss;
     int status = 0;
     for (int run = 0; run < runs; ++run) {
         const double start = now();
@@ -89,7 +93,7 @@ int main(int argc, char** argv)
         }
         wall.push_back(now() - start);
         cpu.push_back(seconds(usage.ru_utime) + seconds(usage.ru_stime));
-        maxrss = std::max(maxrss, usage.ru_maxrss);
+        rss.push_back(static_cast<double>(usage.ru_maxrss));
         if (WIFEXITED(wstatus)) {
             status = WEXITSTATUS(wstatus);
         } else {
@@ -97,6 +101,6 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    std::printf("wall=%.6f cpu=%.6f maxrss=%ld status=%d\n", median(wall), median(cpu), maxrss, status);
+    std::printf("wall=%.6f cpu=%.6f maxrss=%.0f status=%d\n", median(wall), median(cpu), median(rss), status);
     return 0;
 }

@@ -1,8 +1,9 @@
 // vorn-gendata: writes a random but well-formed vorn data file to standard output.
 //
 // Every locus gets pooled allele frequencies drawn from a flat Dirichlet
-// distribution; every population then draws its own frequencies from a
-// Dirichlet distribution centred on them with concentration THETA, and its
+// distribution, or all equal (-e); every population then draws its own
+// frequencies from a Dirichlet distribution centred on them with
+// concentration THETA, and its
 // individuals' genes are drawn from those. With two or more populations and
 // a few individuals each, vorn's estimate lands near THETA.
 //
@@ -50,6 +51,7 @@ struct options {
     bool diploid = true;
     double missing = 0.02;
     double theta = 10.0;
+    bool even = false;
     std::uint64_t seed = 1;
 };
 
@@ -64,6 +66,8 @@ struct options {
                  "  -n N        individuals per population, at least 1 (default 50)\n"
                  "  -a N        alleles per locus, 1 to 49 (default 8)\n"
                  "  -H, -D      haploid or diploid genotypes (default diploid)\n"
+                 "  -e          pooled allele frequencies all equal, so that with enough\n"
+                 "              genes every allele occurs at every locus\n"
                  "  -m SHARE    share of missing genes, 0 to 1 (default 0.02)\n"
                  "  -t THETA    how close populations stay to the pooled frequencies,\n"
                  "              above 0 (default 10)\n"
@@ -104,6 +108,10 @@ options parse(int argc, char** argv)
         }
         if (flag == "-D") {
             o.diploid = true;
+            continue;
+        }
+        if (flag == "-e") {
+            o.even = true;
             continue;
         }
         if (flag == "-h" || flag == "--help")
@@ -257,7 +265,9 @@ int main(int argc, char** argv)
     for (auto& pop : freq)
         pop.resize(static_cast<std::size_t>(o.nloci));
     for (int l = 0; l < o.nloci; ++l) {
-        const std::vector<double> pooled = random.dirichlet(std::vector<double>(static_cast<std::size_t>(o.nalleles), 1.0));
+        const auto nalleles = static_cast<std::size_t>(o.nalleles);
+        const std::vector<double> pooled = o.even ? std::vector<double>(nalleles, 1.0 / o.nalleles)
+                                                  : random.dirichlet(std::vector<double>(nalleles, 1.0));
         std::vector<double> alpha(pooled.size());
         for (std::size_t k = 0; k < pooled.size(); ++k)
             alpha[k] = o.theta * pooled[k];
