@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/failure.h"
+#include "formats/choose.h"
 #include "formats/vorndata.h"
 #include "stat/sha256.h"
 
@@ -105,7 +106,89 @@ counts tally(const formats::dataset& d)
     return c;
 }
 
-input readinput(const std::string& file, const formats::readoptions& options)
+counts select(const counts& c, const std::vector<std::size_t>& loci, const std::vector<std::size_t>& pops)
+{
+    std::vector<std::string> popnames, locusnames;
+    std::vector<std::vector<int>> kept(loci.size());
+    std::vector<int> nalleles;
+    for (const std::size_t p : pops)
+        popnames.push_back(c.popnames[p]);
+    for (std::size_t j = 0; j < loci.size(); ++j) {
+        const int l = static_cast<int>(loci[j]);
+        locusnames.push_back(c.locusnames[l]);
+        for (int k = 0; k < c.nalleles[l]; ++k) {
+            std::int64_t n = 0;
+            for (const std::size_t p : pops)
+                n += c.at(static_cast<int>(p), l)[k];
+            if (n > 0)
+                kept[j].push_back(k);
+        }
+        nalleles.push_back(static_cast<int>(kept[j].size()));
+    }
+    counts out = makecounts(std::move(popnames), std::move(locusnames), nalleles);
+    for (std::size_t i = 0; i < pops.size(); ++i)
+        for (std::size_t j = 0; j < loci.size(); ++j)
+            for (std::size_t k = 0; k < kept[j].size(); ++k)
+                out.at(static_cast<int>(i), static_cast<int>(j))[k] =
+                    c.at(static_cast<int>(pops[i]), static_cast<int>(loci[j]))[kept[j][k]];
+    return out;
+}
+
+namespace {
+
+// The entries a LIST chooses; all when it is empty.
+std::vector<std::size_t> pick(const std::string& list, const std::vector<std::string>& names,
+                              const std::string& option, const std::string& what)
+{
+    if (list.empty()) {
+        std::vector<std::size_t> all(names.size());
+        for (std::size_t i = 0; i < all.size(); ++i)
+            all[i] = i;
+        return all;
+    }
+    try {
+        return formats::choose(list, names, option, what);
+    } catch (const std::invalid_argument& e) {
+        throw readerror(0, e.what());
+    }
+}
+
+// The data set with only the chosen loci and populations.
+formats::dataset select(formats::dataset d, const choice& chosen)
+{
+    std::vector<std::string> names;
+    for (const formats::locus& l : d.loci)
+        names.push_back(l.name);
+    const std::vector<std::size_t> loci = pick(chosen.loci, names, "--loci", "locus");
+    names.clear();
+    for (const formats::population& p : d.pops)
+        names.push_back(p.name);
+    const std::vector<std::size_t> pops = pick(chosen.pops, names, "--pops", "population");
+
+    formats::dataset out;
+    out.format = d.format;
+    out.layout = d.layout;
+    out.ploidy = d.ploidy;
+    out.warnings = d.warnings;
+    for (const std::size_t l : loci)
+        out.loci.push_back(std::move(d.loci[l]));
+    for (const std::size_t p : pops) {
+        formats::population& pop = d.pops[p];
+        for (formats::individual& ind : pop.members) {
+            std::vector<int> genes;
+            for (const std::size_t l : loci)
+                for (int g = 0; g < d.ploidy; ++g)
+                    genes.push_back(ind.genes[l * d.ploidy + g]);
+            ind.genes = std::move(genes);
+        }
+        out.pops.push_back(std::move(pop));
+    }
+    return out;
+}
+
+}  // namespace
+
+input readinput(const std::string& file, const formats::readoptions& options, const choice& chosen)
 {
     input in;
     in.file = file;
@@ -114,10 +197,15 @@ input readinput(const std::string& file, const formats::readoptions& options)
     if (options.format == "vorn" || (options.format.empty() && isnexus(text))) {
         in.format = "vorn";
         in.table = readvorn(text);
+        if (!chosen.loci.empty() || !chosen.pops.empty()) {
+            const counts& c = in.table;
+            in.table = select(c, pick(chosen.loci, c.locusnames, "--loci", "locus"),
+                              pick(chosen.pops, c.popnames, "--pops", "population"));
+        }
         return in;
     }
     try {
-        formats::dataset d = formats::readany(text, file, options);
+        formats::dataset d = select(formats::readany(text, file, options), chosen);
         in.format = d.format;
         in.layout = d.layout;
         in.warnings = d.warnings;

@@ -25,9 +25,20 @@ struct readerror : std::runtime_error {
     readerror(int where, const std::string& what) : std::runtime_error(what), line(where) {}
 };
 
+// Which loci and populations to keep, as --loci and --pops LISTs; empty: all.
+struct choice {
+    std::string loci, pops;
+};
+
 // Reads the file ("-": standard input). options.format "vorn" forces vorn's
-// own format; empty guesses it from the content.
-input readinput(const std::string& file, const formats::readoptions& options);
+// own format; empty guesses it from the content. The chosen loci and
+// populations are taken before the alleles are numbered, so that the table
+// is the one vorn reads from vornconvert's file of the same choice.
+input readinput(const std::string& file, const formats::readoptions& options, const choice& chosen);
+
+// The chosen loci and populations of a table, in the table's order; alleles
+// that the chosen populations do not carry are dropped.
+counts select(const counts& c, const std::vector<std::size_t>& loci, const std::vector<std::size_t>& pops);
 
 // The table of a data set: alleles numbered per locus in the order first met
 // over populations, individuals and gene copies, as vorn numbers the symbols

@@ -38,6 +38,10 @@ Output (default: aligned tables for reading):
   --json                one JSON document for the whole run
 
 Input:
+  --loci LIST           analyse only these loci; --pops LIST: only these
+                        populations. LIST: numbers (in the order of the
+                        input) or names, separated by commas; ranges such as
+                        1-20; '=NAME' for a name that is also a number
   --format NAME         vorn, genepop, structure, fstat, genalex or arlequin;
                         guessed from the content when not given
   STRUCTURE settings as vornconvert takes them: --ploidy N, --onerowperind
@@ -58,6 +62,7 @@ struct options {
     bool tsv = false, json = false, matrix = false;
     formats::readoptions read;
     std::string mainparams;
+    std::string loci, pops;  // --loci and --pops; empty: all
     std::vector<std::string> files;
     std::string asjson;  // the options as a JSON object
 };
@@ -140,6 +145,10 @@ options parseargs(int argc, char** argv)
                 throw usageerror{
                     "--format must be vorn, genepop, structure, fstat, genalex or arlequin, not '" +
                     o.read.format + "'"};
+        } else if (arg == "--loci") {
+            o.loci = next();
+        } else if (arg == "--pops") {
+            o.pops = next();
         } else if (arg == "--mainparams") {
             o.mainparams = next();
         } else if (arg.starts_with("--") && formats::knownparam(arg.substr(2))) {
@@ -168,6 +177,7 @@ options parseargs(int argc, char** argv)
       << ", \"per_pop\": " << (o.s.perpop ? "true" : "false")
       << ", \"pairwise\": " << (o.s.pairwise ? "true" : "false") << ", \"bootstrap\": " << o.s.bootstrap
       << ", \"seed\": " << o.s.seed << ", \"format\": " << jsonstring(o.read.format)
+      << ", \"loci\": " << jsonstring(o.loci) << ", \"pops\": " << jsonstring(o.pops)
       << ", \"mainparams\": " << jsonstring(o.mainparams) << given.str() << "}";
     o.asjson = j.str();
     return o;
@@ -212,7 +222,7 @@ int main(int argc, char** argv)
     for (const std::string& file : o.files) {
         analysed a;
         try {
-            a.in = readinput(file, o.read);
+            a.in = readinput(file, o.read, {o.loci, o.pops});
         } catch (const readerror& e) {
             std::cerr << "vornstat: " << file << ':';
             if (e.line > 0)

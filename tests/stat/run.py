@@ -72,6 +72,19 @@ with tempfile.TemporaryDirectory() as tmp:
         else:
             check(row['theta'] == '', f'{ex}: vorn has no estimate, vornstat {row["theta"]}')
 
+    # The same choice of loci and populations: vornconvert's file gives vorn
+    # the line that vornstat prints for the original.
+    vornconvert = os.path.join(os.path.dirname(vorn), 'vornconvert')
+    cats = 'tests/convert/data/nancycats.gen'
+    subprocess.run([vornconvert, '-q', '--loci', '2-5,fca90', '--pops', '3-9,12', '-o', f'{tmp}/sub.nex', cats],
+                   cwd=repo, check=True)
+    r = subprocess.run([vorn], input=f'{tmp}/sub.nex\nquit\n', capture_output=True, text=True, cwd=repo)
+    line = [l for l in r.stdout.splitlines() if l.startswith('Estimate of theta:')]
+    row = list(csv.DictReader(io.StringIO(run(['--tsv', '--loci', '2-5,fca90', '--pops', '3-9,12', cats])[1]),
+                              delimiter='\t'))[0]
+    mine = 'Estimate of theta: %g standard error: %g' % (float(row['theta']), float(row['se']))
+    check(line == [mine], f'--loci/--pops: vornstat "{mine}", vorn {line}')
+
     # TSV: one header, fixed columns, every row as wide as the header.
     code, out, _ = run(['--tsv', '--per-locus', '--per-pop', '--pairwise', '--bootstrap', '20',
                         'examples/brown-trout.nex', 'examples/north-south-haploid.nex'])
