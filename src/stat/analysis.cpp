@@ -251,12 +251,20 @@ interval bootstrapof(const problem& whole, const settings& s)
 
 std::vector<result> analyse(const counts& c, const settings& s)
 {
+    const std::size_t n = c.npops();
+    const std::size_t total =
+        1 + (s.perlocus ? c.nloci() : 0) + (s.perpop ? n : 0) + (s.pairwise ? n * (n - 1) / 2 : 0);
     std::vector<result> out;
+    auto done = [&]() {
+        if (s.progress)
+            s.progress(out.size(), total);
+    };
     const problem whole = wholeproblem(c, allpops(c));
     out.push_back(estimateof(whole, s, "all", "", ""));
     explain(out.back(), whole);
     if (s.bootstrap > 0)
         out.back().boot = bootstrapof(whole, s);
+    done();
 
     if (s.perlocus)
         for (int l = 0; l < c.nloci(); ++l) {
@@ -264,6 +272,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
             pr.loci = {l};
             out.push_back(estimateof(pr, s, "locus", c.locusnames[l], ""));
             explain(out.back(), pr);
+            done();
         }
     if (s.perpop)
         for (int p = 0; p < c.npops(); ++p) {
@@ -271,6 +280,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
             pr.pops = {p};
             out.push_back(estimateof(pr, s, "pop", c.popnames[p], ""));
             explain(out.back(), pr);
+            done();
         }
     if (s.pairwise)
         for (int a = 0; a < c.npops(); ++a)
@@ -278,6 +288,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
                 const problem pr = wholeproblem(c, {a, b});
                 out.push_back(estimateof(pr, s, "pair", c.popnames[a], c.popnames[b]));
                 explain(out.back(), pr);
+                done();
             }
     return out;
 }

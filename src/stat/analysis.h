@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct settings {
     bool pairwise = false;
     int bootstrap = 0;  // replicates; 0: none
     std::uint64_t seed = 1;
+    // Called after each estimate with how many are done of how many.
+    std::function<void(std::size_t, std::size_t)> progress;
 };
 
 // An interval limit is a number, or lies beyond the search range: below

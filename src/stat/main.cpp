@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/escape.h"
 #include "formats/dataset.h"
 #include "stat/analysis.h"
 #include "stat/input.h"
@@ -234,7 +235,20 @@ int main(int argc, char** argv)
         for (const formats::warning& w : a.in.warnings)
             std::cerr << "vornstat: " << file << ':' << (w.line > 0 ? std::to_string(w.line) + ":" : "")
                       << " warning: " << w.text << '\n';
+        // A progress line on a terminal, once the work has taken a second.
+        const auto start = std::chrono::steady_clock::now();
+        bool shown = false;
+        if (isatty(STDERR_FILENO))
+            o.s.progress = [&](std::size_t done, std::size_t total) {
+                if (std::chrono::steady_clock::now() - start < std::chrono::seconds(1))
+                    return;
+                std::cerr << "\rvornstat: " << escaped(file) << ": " << done << " of " << total
+                          << " estimates";
+                shown = true;
+            };
         a.results = analyse(a.in.table, o.s);
+        if (shown)
+            std::cerr << '\n';
         if (o.json) {
             done.push_back(std::move(a));
             continue;
