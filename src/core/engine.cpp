@@ -394,7 +394,7 @@ fastsum fastscore(const engine& e, float theta)
         return {0.0, std::numeric_limits<double>::infinity()};
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    const auto [a, b] = avx2 ? partsavx2(e, theta) : partsbase(e, theta);
+    const auto [a, b] = avx2 && e.wide ? partsavx2(e, theta) : partsbase(e, theta);
 #else
     const auto [a, b] = partsbase(e, theta);
 #endif

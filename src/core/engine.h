@@ -65,9 +65,11 @@ struct engine {
     double coef = 0.0;
     bool fast = false;
 
-    // For tests: the bound is multiplied by slack, so that the exact sum is
-    // called more often.
+    // For tests: the bound is multiplied by slack (at least 1), so that the
+    // exact sum is called more often; wide false keeps the fast sum to SSE2
+    // code where the processor has AVX2 (the values are the same).
     double slack = 1.0;
+    bool wide = true;
 
     // Signs decided by scoresign: by the fast sum, and by the exact sum.
     long fastsigns = 0;

@@ -155,6 +155,26 @@ TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
     RecordProperty("largest error / bound", std::to_string(worst));
 }
 
+// The SSE2 and the AVX2 code of the fast score give the same bits (on a
+// processor without AVX2 both calls run the SSE2 code).
+TEST(FastScore, SameValuesWithEveryVectorWidth)
+{
+    std::mt19937_64 rng(3);
+    for (int set = 0; set < 100; ++set) {
+        const auto d = randomdata(rng);
+        engine e;
+        prepare(e, d->data.get(), &d->tab, wholedata(d->data.get()));
+        for (int i = 0; i < 4; ++i) {
+            const float theta = randomtheta(rng);
+            e.wide = true;
+            const fastsum a = fastscore(e, theta);
+            e.wide = false;
+            const fastsum b = fastscore(e, theta);
+            ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "set " << set << " theta " << theta;
+        }
+    }
+}
+
 // The engine's exact sums are the plain loops, over the whole data set and
 // over any subset.
 TEST(Engine, ExactSumsAreThePlainLoops)
