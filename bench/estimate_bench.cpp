@@ -67,7 +67,9 @@ int main(int argc, char** argv)
     }
     std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %5s %9s %s\n", "file", "read ms", "tables", "engine",
                 "eval", "root ms", "var ms", "fast", "exact", "margin", "estimate");
-    long fastsigns = 0, exactsigns = 0;
+    // Signs by the fast sum and by the exact sum, on files with an estimate
+    // [1] and without [0].
+    long fastsigns[2] = {}, exactsigns[2] = {};
     int files = 0, estimates = 0, bad = 0;
     double smallest = INFINITY;
     for (int f = first; f < argc; ++f) {
@@ -149,16 +151,18 @@ int main(int argc, char** argv)
                 ++bad;
             }
         }
-        fastsigns += e.fastsigns;
-        exactsigns += e.exactsigns;
+        fastsigns[found] += e.fastsigns;
+        exactsigns[found] += e.exactsigns;
         if (found)
             smallest = std::min(smallest, margin);
         std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %5ld %9.3g %s\n", name.c_str(), t1 - t0,
                     t2 - t1, t3 - t2, eval, t4 - t3, t5 - t4, e.fastsigns, e.exactsigns, margin,
                     result.c_str());
     }
-    std::printf("%d files, %d with an estimate; signs: %ld by the fast sum, %ld by the exact sum; "
-                "smallest margin on a file with an estimate %.3g\n",
-                files, estimates, fastsigns, exactsigns, smallest);
+    std::printf(
+        "%d files. %d with an estimate: %ld signs by the fast sum, %ld by the exact sum, smallest margin "
+        "%.3g. %d without: %ld signs by the fast sum, %ld by the exact sum.\n",
+        files, estimates, fastsigns[1], exactsigns[1], smallest, files - estimates, fastsigns[0],
+        exactsigns[0]);
     return bad == 0 ? 0 : 1;
 }
