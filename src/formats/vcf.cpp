@@ -1,0 +1,359 @@
+#include "formats/vcf.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_map>
+
+#include <htslib/bgzf.h>
+#include <htslib/hts_log.h>
+#include <htslib/synced_bcf_reader.h>
+#include <htslib/vcf.h>
+
+#include "formats/text.h"
+
+namespace formats {
+
+popmap readpopmap(std::string_view text)
+{
+    popmap m;
+    std::unordered_map<std::string, std::size_t> seen;  // sample -> index into m.samples
+    std::unordered_map<std::string, int> popno;
+    linereader in(text);
+    std::string_view line;
+    while (in.next(line)) {
+        const std::string_view t = trim(line);
+        if (t.empty() || t.front() == '#')
+            continue;
+        const auto c = t.find('\t') != std::string_view::npos ? cells(t, '\t') : words(t);
+        if (c.size() != 2 || c[0].empty() || c[1].empty())
+            throw inputerror(in.number, "expected two columns, sample and population, not " + quote(t));
+        const std::string sample(c[0]);
+        const auto [at, fresh] = seen.try_emplace(sample, m.samples.size());
+        if (!fresh)
+            throw inputerror(in.number, "sample " + quote(sample) + " is named twice (also on line " +
+                                            num(static_cast<std::size_t>(m.line[at->second])) +
+                                            "): give each sample one population");
+        const auto [p, newpop] = popno.try_emplace(std::string(c[1]), static_cast<int>(m.pops.size()));
+        if (newpop)
+            m.pops.emplace_back(c[1]);
+        m.samples.push_back(sample);
+        m.pop.push_back(p->second);
+        m.line.push_back(in.number);
+    }
+    if (m.samples.empty())
+        throw inputerror(0, "the population map names no sample");
+    return m;
+}
+
+namespace {
+
+struct closer {
+    void operator()(bcf_srs_t* sr) const { bcf_sr_destroy(sr); }
+};
+
+// The genotypes of a record, in a buffer that htslib grows.
+struct gtbuffer {
+    std::int32_t* p = nullptr;
+    int size = 0;
+    gtbuffer() = default;
+    gtbuffer(const gtbuffer&) = delete;
+    gtbuffer& operator=(const gtbuffer&) = delete;
+    ~gtbuffer() { std::free(p); }
+};
+
+std::string openfailure(int errnum, const vcfoptions& options)
+{
+    const bool regions = !options.regions.empty() || !options.regionsfile.empty();
+    switch (errnum) {
+    case open_failed:
+        return "could not open the file";
+    case not_bgzf:
+        return "-r/-R read through the file's index, and the file is not compressed with bgzip: compress "
+               "it (bgzip FILE) and index it (bcftools index FILE.gz)";
+    case idx_load_failed:
+        return regions
+                   ? "-r/-R read through the file's index, and there is none: make one with bcftools index "
+                     "FILE"
+                   : "could not read the file's index";
+    case file_type_error:
+        return "not a VCF or BCF file (htslib does not recognise its content)";
+    case header_error:
+        return "the VCF header is damaged: htslib could not read it (bcftools view -h FILE shows where)";
+    case no_eof:
+        return "the file ends without bgzip's end-of-file block: it is truncated, or was written by a "
+               "program that leaves the block out (decompress and bgzip it again); nothing is estimated "
+               "from part of a file";
+    default:
+        return std::string("htslib could not read the file: ") + bcf_sr_strerror(errnum);
+    }
+}
+
+std::string readfailure(int errnum, const std::string& where)
+{
+    const std::string after = where.empty() ? "the first record" : "the record after " + quote(where);
+    if (errnum == vcf_parse_error)
+        return after + " is not a valid VCF line (bcftools view FILE shows what htslib rejects)";
+    if (errnum == bcf_read_error)
+        return "could not read " + after +
+               ": the file is truncated or damaged; nothing is estimated from part of a file";
+    return "could not read " + after + ": " + bcf_sr_strerror(errnum);
+}
+
+}  // namespace
+
+vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& options, bool genes,
+                 const std::function<void(const vcfsite&)>& each)
+{
+    // Every problem becomes a message of ours; htslib's own would echo the
+    // file's bytes unescaped.
+    hts_set_log_level(HTS_LOG_OFF);
+    const std::unique_ptr<bcf_srs_t, closer> sr(bcf_sr_init());
+    if (!sr)
+        throw inputerror(0, "out of memory");
+    if (options.threads > 0 && bcf_sr_set_threads(sr.get(), options.threads) < 0)
+        throw inputerror(0, "could not start " + num(static_cast<std::size_t>(options.threads)) + " threads");
+    if (!options.regions.empty() || !options.regionsfile.empty()) {
+        // A record belongs to the region its POS lies in, so that regions that
+        // tile a genome count every site once.
+        bcf_sr_set_opt(sr.get(), BCF_SR_REGIONS_OVERLAP, 0);
+        const bool isfile = options.regions.empty();
+        const std::string& what = isfile ? options.regionsfile : options.regions;
+        if (bcf_sr_set_regions(sr.get(), what.c_str(), isfile ? 1 : 0) < 0)
+            throw inputerror(0, isfile
+                                    ? "-R: could not read the regions file " + quote(what)
+                                    : "-r: " + quote(what) + " is not a list of regions (chr, chr:from-to)");
+        bcf_sr_set_opt(sr.get(), BCF_SR_REQUIRE_IDX);
+    }
+    if (bcf_sr_add_reader(sr.get(), file.c_str()) == 0)
+        throw inputerror(0, openfailure(sr->errnum, options));
+    if (sr->errnum != 0)
+        throw inputerror(0, openfailure(sr->errnum, options));
+
+    bcf_hdr_t* hdr = bcf_sr_get_header(sr.get(), 0);
+    const int nsamples = bcf_hdr_nsamples(hdr);
+    vcfstats stats;
+    stats.format = hts_get_format(sr->readers[0].file)->format == bcf ? "BCF" : "VCF";
+    stats.samples = static_cast<std::size_t>(nsamples);
+
+    // The population of each column, and the mapped columns grouped by
+    // population in the order of the file.
+    std::unordered_map<std::string_view, std::size_t> inmap;
+    for (std::size_t i = 0; i < map.samples.size(); ++i)
+        inmap.emplace(map.samples[i], i);
+    std::vector<char> found(map.samples.size(), 0);
+    std::vector<int> popof(static_cast<std::size_t>(nsamples), -1);
+    std::vector<int> order;
+    for (int s = 0; s < nsamples; ++s) {
+        const auto it = inmap.find(hdr->samples[s]);
+        if (it == inmap.end()) {
+            ++stats.unmapped;
+            continue;
+        }
+        found[it->second] = 1;
+        popof[static_cast<std::size_t>(s)] = map.pop[it->second];
+        order.push_back(s);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return popof[static_cast<std::size_t>(a)] < popof[static_cast<std::size_t>(b)];
+    });
+    for (const int s : order)
+        stats.mapped.push_back(inmap.at(hdr->samples[s]));
+    std::string absent;
+    std::size_t nabsent = 0;
+    for (std::size_t i = 0; i < map.samples.size(); ++i)
+        if (!found[i] && nabsent++ < 5)
+            absent += (absent.empty() ? "" : ", ") + quote(map.samples[i]);
+    if (nabsent > 0)
+        throw inputerror(0, "the population map names " + count(nabsent, "sample", "samples") +
+                                " that the file does not hold: " + absent + (nabsent > 5 ? ", ..." : "") +
+                                " (bcftools query -l FILE lists the file's samples)");
+
+    const auto npops = map.pops.size();
+    const int passid = bcf_hdr_id2int(hdr, BCF_DT_ID, "PASS");
+    gtbuffer gt;
+    std::vector<std::int64_t> raw;  // raw[p * n_allele + a]
+    std::vector<std::int64_t> total;
+    std::vector<int> number;  // number[a]: allele a's place in site.allele, or -1
+    vcfsite site;
+    std::string where;  // the last record read, for messages
+    std::int64_t withgt = 0;
+    while (bcf_sr_next_line(sr.get()) > 0) {
+        bcf1_t* rec = bcf_sr_get_line(sr.get(), 0);
+        site.chrom = bcf_hdr_id2name(hdr, rec->rid);
+        site.pos = rec->pos + 1;
+        where = std::string(site.chrom) + ":" + std::to_string(site.pos);
+        // The reader reads ahead: a fault it met lies after this record.
+        if (sr->errnum != 0)
+            throw inputerror(0, readfailure(sr->errnum, where));
+        ++stats.records;
+        if (options.passonly) {
+            bcf_unpack(rec, BCF_UN_FLT);
+            if (!(rec->d.n_flt == 1 && rec->d.flt[0] == passid)) {
+                ++stats.notpass;
+                continue;
+            }
+        }
+        const int ngt = bcf_get_genotypes(hdr, rec, &gt.p, &gt.size);
+        const std::int32_t* rawgt = gt.p;
+        if (ngt == -3 || nsamples == 0) {  // no GT in this record: no genes
+            ++stats.fewpops;
+            continue;
+        }
+        if (ngt < 0)
+            throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
+        ++withgt;
+        const int ploidy = ngt / nsamples;
+        const int nal = rec->n_allele;
+        raw.assign(npops * static_cast<std::size_t>(nal), 0);
+        for (const int s : order) {
+            const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(s) * ploidy;
+            std::int64_t* r = &raw[static_cast<std::size_t>(popof[static_cast<std::size_t>(s)]) * nal];
+            for (int c = 0; c < ploidy && g[c] != bcf_int32_vector_end; ++c) {
+                if (bcf_gt_is_missing(g[c]))
+                    continue;
+                const int a = bcf_gt_allele(g[c]);
+                if (a < 0)
+                    continue;
+                if (a >= nal)
+                    throw inputerror(0, quote(where) + ": a genotype names allele " + std::to_string(a) +
+                                            ", and the record has " + count(nal - 1, "ALT", "ALTs") +
+                                            ": the file is damaged");
+                ++r[a];
+            }
+        }
+        // The site is kept when at least two populations have genes.
+        total.assign(static_cast<std::size_t>(nal), 0);
+        std::size_t typed = 0;
+        int carried = 0;
+        for (std::size_t p = 0; p < npops; ++p) {
+            std::int64_t genesofp = 0;
+            for (int a = 0; a < nal; ++a) {
+                genesofp += raw[p * nal + a];
+                total[a] += raw[p * nal + a];
+            }
+            typed += genesofp > 0;
+        }
+        if (typed < 2) {
+            ++stats.fewpops;
+            continue;
+        }
+        for (int a = 0; a < nal; ++a)
+            carried += total[a] > 0;
+        // Number the alleles as first met; the scan stops once all are found.
+        number.assign(static_cast<std::size_t>(nal), -1);
+        site.allele.clear();
+        for (std::size_t i = 0; i < order.size() && static_cast<int>(site.allele.size()) < carried; ++i) {
+            const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(order[i]) * ploidy;
+            for (int c = 0; c < ploidy && g[c] != bcf_int32_vector_end; ++c) {
+                const int a = bcf_gt_is_missing(g[c]) ? -1 : bcf_gt_allele(g[c]);
+                if (a >= 0 && number[a] < 0) {
+                    number[a] = static_cast<int>(site.allele.size());
+                    site.allele.push_back(a);
+                }
+            }
+        }
+        const std::size_t k = site.allele.size();
+        site.n.assign(npops * k, 0);
+        for (std::size_t p = 0; p < npops; ++p)
+            for (std::size_t j = 0; j < k; ++j)
+                site.n[p * k + j] = raw[p * nal + site.allele[j]];
+        if (genes) {
+            bcf_unpack(rec, BCF_UN_STR);
+            site.label.clear();
+            for (const int a : site.allele)
+                site.label.emplace_back(rec->d.allele[a]);
+            site.ploidy = ploidy;
+            site.genes.clear();
+            for (const int s : order) {
+                const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(s) * ploidy;
+                bool end = false;
+                for (int c = 0; c < ploidy; ++c) {
+                    end = end || g[c] == bcf_int32_vector_end;
+                    const int a = end || bcf_gt_is_missing(g[c]) ? -1 : bcf_gt_allele(g[c]);
+                    site.genes.push_back(end ? ABSENT : a < 0 ? MISSING : number[a]);
+                }
+            }
+        }
+        ++stats.sites;
+        each(site);
+    }
+    // The reader takes a damaged block of a compressed VCF for its end; the
+    // block's error stays behind in the stream.
+    const BGZF* z = hts_get_bgzfp(sr->readers[0].file);
+    if (sr->errnum == 0 && z != nullptr && z->errcode != 0)
+        sr->errnum = bcf_read_error;
+    if (sr->errnum != 0)
+        throw inputerror(0, readfailure(sr->errnum, where));
+    if (stats.records > 0 && withgt == 0 && stats.notpass < stats.records)
+        throw inputerror(0, "no record holds genotype calls (FORMAT GT): vornstat counts the genes of called "
+                            "genotypes");
+    return stats;
+}
+
+std::string vcflayout(const vcfstats& s, std::size_t npops)
+{
+    std::string text = count(s.samples - s.unmapped, "sample", "samples") + " in " +
+                       count(npops, "population", "populations");
+    if (s.unmapped > 0)
+        text += ", " + num(s.unmapped) + " not in the map skipped";
+    text += "; " + count(static_cast<std::size_t>(s.records), "record", "records") + " read, " +
+            count(static_cast<std::size_t>(s.sites), "site", "sites") + " kept";
+    if (s.fewpops > 0)
+        text += ", " + num(static_cast<std::size_t>(s.fewpops)) + " with fewer than two populations typed";
+    if (s.notpass > 0)
+        text += ", " + num(static_cast<std::size_t>(s.notpass)) + " not PASS";
+    return text;
+}
+
+dataset readvcfdataset(const std::string& file, const popmap& map, const vcfoptions& options)
+{
+    dataset d;
+    d.format = "VCF";
+    std::vector<std::vector<int>> genes;  // per site, as vcfsite holds them
+    std::vector<int> ploidy;
+    std::set<std::string> taken;
+    const vcfstats stats = readvcf(file, map, options, true, [&](const vcfsite& s) {
+        std::string name = std::string(s.chrom) + ":" + std::to_string(s.pos);
+        if (!taken.insert(name).second) {
+            int n = 2;
+            std::string renamed;
+            while (!taken.insert(renamed = name + "_" + std::to_string(n)).second)
+                ++n;
+            d.warnings.push_back(
+                {0, "a second record at " + quote(name) + ": its locus is named " + quote(renamed)});
+            name = renamed;
+        }
+        locus l;
+        l.name = std::move(name);
+        for (const std::string_view a : s.label)
+            l.alleles.emplace_back(a);
+        d.loci.push_back(std::move(l));
+        genes.push_back(s.genes);
+        ploidy.push_back(s.ploidy);
+    });
+    d.layout = vcflayout(stats, map.pops.size());
+    d.ploidy = std::max(1, ploidy.empty() ? 1 : *std::max_element(ploidy.begin(), ploidy.end()));
+
+    // Individuals in the order their genes came: by population, then in the
+    // order of the file.
+    for (const std::string& name : map.pops)
+        d.pops.push_back({name, 0, {}});
+    for (std::size_t next = 0; next < stats.mapped.size(); ++next) {
+        const std::size_t i = stats.mapped[next];
+        individual ind;
+        ind.name = map.samples[i];
+        ind.line = map.line[i];
+        for (std::size_t l = 0; l < genes.size(); ++l)
+            for (int c = 0; c < d.ploidy; ++c)
+                ind.genes.push_back(c < ploidy[l] ? genes[l][next * ploidy[l] + c] : ABSENT);
+        d.pops[static_cast<std::size_t>(map.pop[i])].members.push_back(std::move(ind));
+    }
+    if (d.loci.empty())
+        throw inputerror(0, "no site kept (" + d.layout + ")");
+    return d;
+}
+
+}  // namespace formats
