@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "formats/dataset.h"
 #include "stat/analysis.h"
 #include "stat/input.h"
+#include "stat/plot.h"
 #include "stat/report.h"
 
 namespace {
@@ -37,6 +39,9 @@ Analyses (the global estimate, its intervals and the test are always given):
 Output (default: aligned tables for reading):
   --tsv                 one header row, then one row per estimate
   --json                one JSON document for the whole run
+  --plot DIR            also draw SVG plots of each input into DIR: the profile
+                        log-likelihood; the loci, the pairs and the scan
+                        with --per-locus, --pairwise and --window
 
 Input:
   --loci LIST           analyse only these loci; --pops LIST: only these
@@ -61,6 +66,7 @@ what each column means.
 struct options {
     settings s;
     bool tsv = false, json = false, matrix = false;
+    std::string plotdir;  // --plot: where the SVG plots go
     formats::readoptions read;
     std::string mainparams;
     std::string loci, pops;  // --loci and --pops; empty: all
@@ -137,6 +143,10 @@ options parseargs(int argc, char** argv)
             o.tsv = true;
         } else if (arg == "--json") {
             o.json = true;
+        } else if (arg == "--plot") {
+            o.plotdir = next();
+            if (o.plotdir.empty())
+                throw usageerror{"--plot needs a folder"};
         } else if (arg == "--format") {
             o.read.format = next();
             bool known = o.read.format == "vorn";
@@ -220,6 +230,8 @@ int main(int argc, char** argv)
     std::vector<analysed> done;
     std::vector<failedinput> failed;
     bool header = false;
+    std::set<std::string> stems;  // of the plot files written so far
+    bool plotfailed = false;
     for (const std::string& file : o.files) {
         analysed a;
         try {
@@ -249,6 +261,13 @@ int main(int argc, char** argv)
         a.results = analyse(a.in.table, o.s);
         if (shown)
             std::cerr << '\n';
+        if (!o.plotdir.empty()) {
+            const std::string why = writeplots(o.plotdir, plotstem(file, stems), a, o.s);
+            if (!why.empty()) {
+                std::cerr << "vornstat: " << why << '\n';
+                plotfailed = true;
+            }
+        }
         if (o.json) {
             done.push_back(std::move(a));
             continue;
@@ -272,5 +291,5 @@ int main(int argc, char** argv)
     if (o.json)
         writejson(std::cout, done, failed, o.s, o.asjson);
     std::cout.flush();
-    return failed.empty() && std::cout ? 0 : 1;
+    return failed.empty() && !plotfailed && std::cout ? 0 : 1;
 }
