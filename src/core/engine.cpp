@@ -107,13 +107,11 @@ std::vector<end> sampleends(const tables* t, const subset& s)
 void addsegment(engine& e, int length, int drop)
 {
     for (; length > 255; length -= 255) {
-        e.len.push_back(255);
-        e.drop.push_back(0);
+        e.segments.push_back({255, 0});
     }
     do {
         const int d = std::min(drop, 255);
-        e.len.push_back(static_cast<std::uint8_t>(length));
-        e.drop.push_back(static_cast<std::uint8_t>(d));
+        e.segments.push_back({static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(d)});
         drop -= d;
         length = 0;
     } while (drop > 0);
@@ -132,7 +130,7 @@ run makerun(engine& e, float f, const end* ends, int n)
     ru.weight = static_cast<std::uint16_t>(w);
     const std::int64_t most = n > 0 ? ends[n - 1].size : 0;
     ru.dense = w <= 255 && most <= static_cast<std::int64_t>(DENSE) * n;
-    ru.first = static_cast<std::int32_t>(ru.dense ? e.dense.size() : e.len.size());
+    ru.first = static_cast<std::int32_t>(ru.dense ? e.dense.size() : e.segments.size());
     int done = 0;
     for (int k = 0; k < n; ++k) {
         if (ru.dense)
@@ -148,7 +146,7 @@ run makerun(engine& e, float f, const end* ends, int n)
         e.dense.resize((e.dense.size() + 3) & ~std::size_t{3}, 0);
         ru.count = static_cast<std::int32_t>(e.dense.size()) - ru.first;
     } else {
-        ru.count = static_cast<std::int32_t>(e.len.size()) - ru.first;
+        ru.count = static_cast<std::int32_t>(e.segments.size()) - ru.first;
     }
     return ru;
 }
@@ -215,7 +213,7 @@ template <typename Weight>
     int fill = 0;
     int weight = ru.weight;
     for (int s = ru.first; s < ru.first + ru.count; ++s) {
-        const int length = e.len[static_cast<std::size_t>(s)];
+        const int length = e.segments[static_cast<std::size_t>(s)].len;
         int done = 0;
         do {
             for (int j = 0; j < 32; ++j)
@@ -223,7 +221,7 @@ template <typename Weight>
             done += 32;
         } while (done < length);
         fill += length;
-        weight -= e.drop[static_cast<std::size_t>(s)];
+        weight -= e.segments[static_cast<std::size_t>(s)].drop;
         if (fill >= CHUNK) {
             const int n = fill & ~3;
             addterms(acc, i, w, n, r, theta);
@@ -287,8 +285,8 @@ long double logrun(const engine& e, const run& ru, double theta)
         if (ru.dense) {
             add(1, e.dense[k]);
         } else {
-            add(e.len[k], weight);
-            weight -= e.drop[k];
+            add(e.segments[k].len, weight);
+            weight -= e.segments[k].drop;
         }
     }
     return sum;
@@ -317,8 +315,7 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
     e.sel = s;
     e.runs.clear();
     e.lstart.clear();
-    e.len.clear();
-    e.drop.clear();
+    e.segments.clear();
     e.dense.clear();
     e.fastsigns = 0;
     e.exactsigns = 0;
@@ -337,8 +334,7 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
         alleles += static_cast<std::size_t>(data->nalleles[s.loci[j]]);
     const auto members = static_cast<std::size_t>(s.npops);
     e.runs.reserve(alleles);
-    e.len.reserve(alleles * members + 1);
-    e.drop.reserve(alleles * members + 1);
+    e.segments.reserve(alleles * members + 1);
     e.dense.reserve(alleles * (DENSE + 1) * members + 4);
 
     // Each allele's counts in the subset's populations, with the locus weight.

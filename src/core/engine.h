@@ -34,14 +34,18 @@ subset wholedata(const datastr* data);
 // the locus weight) with more than i copies of it; the sample part's run has
 // f = 1 and w(i) the number of population-locus pairs (times the locus
 // weight) with more than i genes. The weights are kept as segments, from
-// weight on: segment s covers len[s] consecutive values of i, after which
-// the weight drops by drop[s]; or, when the run's segments are short (dense),
-// as one weight per i in dense[], with zeros up to a multiple of 4.
+// weight on: a segment covers len consecutive values of i, after which the
+// weight drops by drop; or, when the run's segments are short (dense), as
+// one weight per i in dense[], with zeros up to a multiple of 4.
+struct segment {
+    std::uint8_t len;
+    std::uint8_t drop;
+};
 struct run {
     float f = 1.0f;
     std::uint16_t weight = 0;
     bool dense = false;
-    std::int32_t first = 0;  // into len and drop, or into dense
+    std::int32_t first = 0;  // into segments, or into dense
     std::int32_t count = 0;  // segments, or weights
 };
 
@@ -55,8 +59,7 @@ struct engine {
     std::vector<run> runs;
     std::vector<std::int32_t> lstart;
     run sample;
-    std::vector<std::uint8_t> len;
-    std::vector<std::uint8_t> drop;
+    std::vector<segment> segments;
     std::vector<std::uint8_t> dense;
 
     // The fast sum's bound is coef times the sum of the magnitudes of its
