@@ -15,9 +15,11 @@
 
 // What to fit: populations and loci by number (from 1), and how often each
 // locus counts: 1 for a plain fit, the number of draws of the locus in a
-// bootstrap replicate over loci. The exact sums run over the populations,
-// then the loci, in the order given here. The weights of all loci together
-// may not exceed MAXLOCI - 1, as for a replicate of at most 99 loci.
+// bootstrap replicate over loci, 0 to leave it out. The exact sums run over
+// the populations, then the loci, in the order given here. The weights'
+// total times the number of populations may not exceed 65535 (a replicate
+// of up to 99 loci of up to 99 populations is well inside); prepare throws
+// std::invalid_argument otherwise.
 struct subset {
     int npops = 0;
     int pops[MAXPOPS] = {};
