@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <map>
 
@@ -29,11 +30,11 @@ std::string num(double x)
     return s == "-0" ? "0" : s;
 }
 
-// A number for people: three significant digits.
-std::string g3(double x)
+// A number for people: three significant digits, or as many as asked.
+std::string sig(double x, int digits = 3)
 {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.3g", x);
+    std::snprintf(buf, sizeof buf, "%.*g", digits, x);
     return buf;
 }
 
@@ -157,8 +158,20 @@ double nicestep(double span, int want)
 std::vector<double> multiples(double lo, double hi, double step)
 {
     std::vector<double> v;
-    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + 1e-9 * step; ++k)
-        v.push_back(k * step == 0 ? 0.0 : k * step);
+    for (auto k = std::llround(std::ceil(lo / step - 1e-9));
+         static_cast<double>(k) * step <= hi + 1e-9 * step; ++k)
+        v.push_back(static_cast<double>(k) * step);
+    return v;
+}
+
+// Each m times each power of ten from the one below lo to the one above hi.
+std::vector<double> powers(double lo, double hi, std::initializer_list<double> ms)
+{
+    std::vector<double> v;
+    for (const double m : ms)
+        for (auto k = std::lround(std::floor(std::log10(lo))); k <= std::lround(std::ceil(std::log10(hi)));
+             ++k)
+            v.push_back(m * std::pow(10.0, static_cast<double>(k)));
     return v;
 }
 
@@ -229,7 +242,7 @@ std::string fstwords(const result& e)
 {
     switch (e.where) {
     case fitend::root:
-        return g3(fstvalue(e));
+        return sig(fstvalue(e));
     case fitend::above:
         return "0 (θ above 10000)";
     case fitend::below:
@@ -247,9 +260,11 @@ std::pair<double, double> fstrange(const interval& in)
 }
 
 // A theta interval end in words.
-std::string endwords(const limit& e)
+std::string endwords(const limit& e, int digits)
 {
-    return e.kind == limit::value ? g3(e.x) : e.kind == limit::zero ? "below 0.00001" : "beyond 10000";
+    return e.kind == limit::value  ? sig(e.x, digits)
+           : e.kind == limit::zero ? "below 0.00001"
+                                   : "beyond 10000";
 }
 
 // A viridis-like sequential scale from dark purple (0) to yellow (1): its
@@ -470,7 +485,7 @@ std::string profileplot(const analysed& a, const settings& s)
     const result& g = a.results.front();  // the global estimate comes first
     const problem pr = wholeproblem(a.in.table, allpops(a.in.table));
     const double drop = 0.5 * chisq1quantile(s.level);
-    const std::string pct = g3(100 * s.level) + "%";
+    const std::string pct = sig(100 * s.level) + "%";
 
     // The highest log-likelihood: at the estimate, or its limit at the end
     // of the range where theta lies.
@@ -500,7 +515,8 @@ std::string profileplot(const analysed& a, const settings& s)
     const double lo = std::max<double>(LOWEST, std::pow(10.0, l0 - pad));
     const double hi = std::min<double>(HIGHEST, std::pow(10.0, l1 + pad));
 
-    const double W = 720, H = 540, left = 78, right = W - 36, top = 82, bottom = 392;
+    const double W = 720, H = g.where == fitend::root ? 540 : 558, left = 78, right = W - 36, top = 82,
+                 bottom = 392;
     const axis x{lo, hi, left, right, true};
     const axis y{-3 * drop, 0.15 * drop, bottom, top};
 
@@ -528,23 +544,19 @@ std::string profileplot(const analysed& a, const settings& s)
     o += rect(left, top, right - left, bottom - top, "fill=\"none\" stroke=\"#888\"");
 
     // theta on the bottom axis, F_ST = 1/(1 + theta) on the top one.
-    std::vector<double> cand;
-    for (double k = std::floor(std::log10(lo)); k <= std::ceil(std::log10(hi)); ++k)
-        cand.push_back(std::pow(10.0, k));
-    for (const double v : multiples(lo, hi, nicestep(hi - lo, 8)))
+    std::vector<double> cand = powers(lo, hi, {1.0});
+    for (const double v : multiples(lo, hi, nicestep(hi - lo, 12)))
         cand.push_back(v);
-    for (double k = std::floor(std::log10(lo)); k <= std::ceil(std::log10(hi)); ++k)
-        for (const double m : {2.0, 5.0})
-            cand.push_back(m * std::pow(10.0, k));
+    for (const double v : powers(lo, hi, {2.0, 5.0}))
+        cand.push_back(v);
     const auto px = [&](double v) { return x.at(v); };
     o += xticks(x, bottom, placeticks(cand, lo, hi, 46, px));
     const double f0 = 1 / (1 + hi), f1 = 1 / (1 + lo);
-    cand = multiples(f0, f1, nicestep(f1 - f0, 8));
-    for (double k = std::floor(std::log10(f0)); k <= 0; ++k)
-        for (const double m : {1.0, 2.0, 5.0})
-            cand.push_back(m * std::pow(10.0, k));
-    for (const double m : {0.9, 0.99, 0.999})
-        cand.push_back(m);
+    cand = multiples(f0, f1, nicestep(f1 - f0, 12));
+    for (const double v : powers(f0, 1, {1.0, 2.0, 5.0}))
+        cand.push_back(v);
+    for (const double v : {0.9, 0.99, 0.999})
+        cand.push_back(v);
     const auto pf = [&](double f) { return x.at(1 / f - 1); };
     std::erase_if(cand, [](double f) { return !(f > 0 && f < 1); });
     o += xticks(x, top, placeticks(cand, f0, f1, 46, pf), true, pf);
@@ -563,7 +575,7 @@ std::string profileplot(const analysed& a, const settings& s)
     std::string body = "<g clip-path=\"url(#area)\" data-x=\"" + x.data() + "\">\n";
     if (curve) {
         body += "<polyline fill=\"none\" stroke=\"#08306b\" stroke-width=\"2\" points=\"";
-        const int n = 240;
+        const int n = 120;  // each point a pass over the table; the curve is smooth at this step
         for (int i = 0; i <= n; ++i) {
             const double t = std::pow(10.0, std::log10(lo) + (std::log10(hi) - std::log10(lo)) * i / n);
             const double v = static_cast<double>(loglik(t, pr) - best);
@@ -595,23 +607,26 @@ std::string profileplot(const analysed& a, const settings& s)
     o += legendtext(left, ly, "profile log-likelihood");
     if (g.where == fitend::root) {
         o += line(c2 + 12, ly - 7, c2 + 12, ly + 7, "stroke=\"#222\" stroke-width=\"1.5\"");
-        o += legendtext(c2, ly, "estimate θ " + g3(g.theta) + ", F_ST " + g3(fstvalue(g)));
+        o += legendtext(c2, ly, "estimate θ " + sig(g.theta, 4) + ", F_ST " + sig(fstvalue(g), 4));
     } else {
-        o += legendtext(c2, ly, "no estimate of θ (below)");
+        o += legendtext(c2, ly,
+                        g.where == fitend::above   ? "no estimate: θ above 10000"
+                        : g.where == fitend::below ? "no estimate: θ below 0.00001"
+                                                   : "no estimate");
     }
     ly += 22;
     if (band) {
         o += rect(left, ly - 7, 24, 14, "fill=\"#c6dbef\"");
         o += legendtext(left, ly,
-                        pct + " profile interval: θ " + endwords(g.profile.low) + " to " +
-                            endwords(g.profile.high));
+                        pct + " profile interval: θ " + endwords(g.profile.low, 4) + " to " +
+                            endwords(g.profile.high, 4));
     }
     if (g.wald.low.kind == limit::value) {
         o += line(c2, ly, c2 + 24, ly, "stroke=\"#a63603\" stroke-width=\"2\"");
         o += line(c2, ly - 6, c2, ly + 6, "stroke=\"#a63603\" stroke-width=\"2\"");
         o += line(c2 + 24, ly - 6, c2 + 24, ly + 6, "stroke=\"#a63603\" stroke-width=\"2\"");
-        o += legendtext(c2, ly,
-                        pct + " Wald interval (log θ): " + g3(g.wald.low.x) + " to " + g3(g.wald.high.x));
+        o += legendtext(
+            c2, ly, pct + " Wald interval (log θ): " + sig(g.wald.low.x, 4) + " to " + sig(g.wald.high.x, 4));
     }
     ly += 22;
     o += line(left, ly, left + 24, ly, "stroke=\"#555\" stroke-dasharray=\"6 4\"");
@@ -645,7 +660,7 @@ std::string lociplot(const analysed& a, const settings& s)
         tested += loci[i]->tested;
     }
     const double fdr = 0.05;
-    const std::vector<bool> sig = discoveries(p, fdr);
+    const std::vector<bool> found = discoveries(p, fdr);
     // Highest F_ST first; loci without one last, in the input's order.
     std::vector<std::size_t> order(n);
     for (std::size_t i = 0; i < n; ++i)
@@ -680,7 +695,7 @@ std::string lociplot(const analysed& a, const settings& s)
     const double step = nicestep(fmax > 0 ? fmax : 0.1, 6);
     const axis x{0, std::min(1.0, std::ceil(fmax / step - 1e-9) * step + (fmax > 0 ? 0 : step)), left, right};
 
-    std::string pctlevel = g3(100 * s.level) + "%";
+    std::string pctlevel = sig(100 * s.level) + "%";
     std::vector<std::string> caption = wrap(
         "Each locus alone, against the pooled frequencies of all populations. Bars: " + pctlevel +
             " profile-likelihood intervals. Filled: the test of no differentiation is significant after the "
@@ -729,19 +744,19 @@ std::string lociplot(const analysed& a, const settings& s)
         if (!std::isnan(f)) {
             const double rad = std::min(4.5, std::max(1.0, rowh / 2.5));
             o += "<circle cx=\"" + num(x.at(f)) + "\" cy=\"" + num(cy) + "\" r=\"" + num(rad) + "\" fill=\"" +
-                 (sig[order[r]] ? "#08306b" : "#fff") +
+                 (found[order[r]] ? "#08306b" : "#fff") +
                  "\" stroke=\"#08306b\" stroke-width=\"1.5\" data-locus=\"" + svgtext(e.name) +
-                 "\" data-fst=\"" + exact(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + g3(f) + ", p " +
-                 g3(e.p) + "</title></circle>\n";
+                 "\" data-fst=\"" + exact(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + sig(f) + ", p " +
+                 sig(e.p) + "</title></circle>\n";
         }
         if (dense)
             continue;
-        std::string value = e.where == fitend::root    ? g3(f)
+        std::string value = e.where == fitend::root    ? sig(f)
                             : e.where == fitend::above ? "θ above 10000"
                             : e.where == fitend::below ? "θ below 0.00001"
                                                        : "no estimate";
         if (!std::isnan(f0) && !std::isnan(f1))
-            value += " [" + g3(f0) + ", " + g3(f1) + "]";
+            value += " [" + sig(f0) + ", " + sig(f1) + "]";
         o += text(W - 20, cy + 4, value, "text-anchor=\"end\"");
     }
     o += "</g>\n";
@@ -760,7 +775,7 @@ std::string lociplot(const analysed& a, const settings& s)
     o += line(280, ly - 7, 280, ly + 7, "stroke=\"#555\" stroke-dasharray=\"5 3\" stroke-width=\"1.5\"");
     o += text(300, ly + 4,
               rich("all loci together: F_ST " + fstwords(g) +
-                   (std::isnan(g0) ? "" : ", " + pctlevel + " interval " + g3(g0) + " to " + g3(g1))));
+                   (std::isnan(g0) ? "" : ", " + pctlevel + " interval " + sig(g0) + " to " + sig(g1))));
     ly += 24;
     for (const std::string& l : caption) {
         o += text(16, ly, l, "fill=\"#444\"");
@@ -810,7 +825,7 @@ std::string pairsplot(const analysed& a)
     double namew = 30;
     for (const std::string& name : c.popnames)
         namew = std::max(namew, textwidth(shorten(name, namelen), 11));
-    const double cell = std::clamp(560.0 / n, 4.0, 40.0);
+    const double cell = std::clamp(560.0 / n, 7.5, 40.0);  // names stay readable
     const double grid = cell * n, x0 = 16 + namew + 6, treeh = 90, y0 = 50 + treeh + 6;
     const double step = nicestep(fmax > 0 ? fmax : 0.01, 5);
     const double smax = fmax > 0 ? std::ceil(fmax / step - 1e-9) * step : step;
@@ -912,7 +927,7 @@ std::string pairsplot(const analysed& a)
         o += rect(barx, my, 16, 16, "fill=\"#fff\" stroke=\"#999\"");
         o += line(barx + 2, my + 2, barx + 14, my + 14, "stroke=\"#666\"") +
              line(barx + 14, my + 2, barx + 2, my + 14, "stroke=\"#666\"");
-        o += text(barx + 22, my + 12, "none");
+        o += text(barx + 22, my + 12, "no estimate");
     }
 
     double ly = y0 + below;
@@ -976,7 +991,8 @@ std::string scanplot(const analysed& a)
     const double step = nicestep(fmax > 0 ? fmax : 0.1, 5);
     const double W = 900, H = 400, left = 72, right = W - 20, top = 50, bottom = H - 110;
     const axis x{0, extent, left, right};
-    const axis y{0, std::min(1.0, std::ceil(fmax / step - 1e-9) * step + (fmax > 0 ? 0 : step)), bottom, top};
+    // Room above the highest point.
+    const axis y{0, std::min(1.0, std::ceil(1.04 * fmax / step) * step + (fmax > 0 ? 0 : step)), bottom, top};
 
     std::string o = head(W, H, "Genome scan of F_ST, " + filetitle(a));
     o += "<!-- x axis: " + x.data() +
@@ -1008,8 +1024,12 @@ std::string scanplot(const analysed& a)
     if (!std::isnan(fstvalue(g))) {
         o += line(left, y.at(fstvalue(g)), right, y.at(fstvalue(g)),
                   "stroke=\"#a63603\" stroke-dasharray=\"6 4\" stroke-width=\"1.5\"");
-        o += text(right - 4, y.at(fstvalue(g)) - 6, rich("all windows together: F_ST " + g3(fstvalue(g))),
-                  "text-anchor=\"end\" fill=\"#a63603\"");
+        // Its key above the plot, clear of the points.
+        const std::string key = "all sites together: F_ST " + fstwords(g);
+        const double kx = right - textwidth(key, 12);
+        o += line(kx - 34, top - 12, kx - 8, top - 12,
+                  "stroke=\"#a63603\" stroke-dasharray=\"6 4\" stroke-width=\"1.5\"");
+        o += text(right, top - 8, rich(key), "text-anchor=\"end\"");
     }
     o += line(left, bottom, right, bottom, "stroke=\"#444\"");
 
@@ -1036,8 +1056,7 @@ std::string scanplot(const analysed& a)
                 continue;
             }
             const double cx = x.at(ch.off + 0.5 * static_cast<double>(ch.lo + ch.hi));
-            o += text(cx, bottom + 18 + (k % 2) * 14,
-                      svgtext(shorten(ch.name, std::min<std::size_t>(fit, 16))),
+            o += text(cx, bottom + 18, svgtext(shorten(ch.name, std::min<std::size_t>(fit, 16))),
                       "text-anchor=\"middle\" font-size=\"11\"");
         }
     }
