@@ -266,14 +266,15 @@ std::vector<result> analyse(const counts& c, const settings& s)
         out.back().boot = bootstrapof(whole, s);
     done();
 
-    if (s.perlocus)
+    if (s.perlocus) {
+        problem pr = whole;  // the frequencies copied once for all the loci, not once per locus
         for (int l = 0; l < c.nloci(); ++l) {
-            problem pr = whole;
             pr.loci = {l};
             out.push_back(estimateof(pr, s, "locus", c.locusnames[l], ""));
             explain(out.back(), pr);
             done();
         }
+    }
     if (s.perpop)
         for (int p = 0; p < c.npops(); ++p) {
             problem pr = whole;
@@ -291,4 +292,11 @@ std::vector<result> analyse(const counts& c, const settings& s)
                 done();
             }
     return out;
+}
+
+result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name)
+{
+    result e = estimateof(pr, s, scope, name, "");
+    explain(e, pr);
+    return e;
 }

@@ -34,7 +34,7 @@ struct interval {
 };
 
 struct result {
-    std::string scope;  // "all", "locus", "pop" or "pair"
+    std::string scope;  // "all", "locus", "pop", "pair" or "window"
     std::string name, name2;
     int populations = 0;
     int loci = 0;
@@ -55,6 +55,10 @@ double chisq1upper(double x);
 
 // The global estimate, then the estimates each setting asks for.
 std::vector<result> analyse(const counts& c, const settings& s);
+
+// One row of any problem (a window of loci, say): the estimate, its
+// intervals, test and note, as analyse makes each of its rows.
+result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name);
 
 // F_ST = 1 / (1 + theta) of an interval end; ends beyond the range map to 1 and 0.
 limit fstof(const limit& e);

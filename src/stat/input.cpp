@@ -7,11 +7,18 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <unordered_map>
 
 #include "core/failure.h"
 #include "formats/choose.h"
 #include "formats/vorndata.h"
 #include "stat/sha256.h"
+
+#ifdef VORN_VCF
+const bool VCFREADER = true;
+#else
+const bool VCFREADER = false;
+#endif
 
 namespace {
 
@@ -188,11 +195,119 @@ formats::dataset select(formats::dataset d, const choice& chosen)
 
 }  // namespace
 
-input readinput(const std::string& file, const formats::readoptions& options, const choice& chosen)
+namespace {
+
+// The first bytes of a named file; empty when it cannot be read.
+std::string head(const std::string& file)
 {
+    std::ifstream in(file, std::ios::binary);
+    std::string h(32, '\0');
+    in.read(h.data(), static_cast<std::streamsize>(h.size()));
+    h.resize(static_cast<std::size_t>(in.gcount()));
+    return h;
+}
+
+// VCF text, BCF, or anything compressed (bgzip or gzip: htslib tells).
+bool looksvcf(std::string_view h)
+{
+    return h.starts_with("##fileformat=VCF") || h.starts_with("BCF\2") || h.starts_with("\x1f\x8b");
+}
+
+input readvcf(const std::string& file, const choice& chosen, const genomeoptions& g)
+{
+#ifndef VORN_VCF
+    (void)file, (void)chosen, (void)g;
+    throw readerror(0, "a VCF or BCF file, and this vornstat was built without htslib: install it "
+                       "(apt-get install libhts-dev) and build vornstat again");
+#else
+    if (!chosen.loci.empty() || !chosen.pops.empty())
+        throw readerror(0, "--loci and --pops choose from the other formats: for a VCF or BCF file, name "
+                           "only the wanted populations in --popmap, and choose sites with -r or -R");
+    if (g.map.samples.empty())
+        throw readerror(0, "a VCF or BCF file needs --popmap FILE: two columns, sample and population");
+    input in;
+    in.file = file;
+    in.passonly = g.vcf.passonly;
+    counts& c = in.table;
+    c.popnames = g.map.pops;
+    positions& w = in.where;
+    std::unordered_map<std::string, int> chromno;
+    std::string chrom;
+    int ch = -1;
+    const auto each = [&](const formats::vcfsite& s) {
+        if (s.chrom != chrom) {
+            chrom = s.chrom;
+            const auto [it, fresh] = chromno.try_emplace(chrom, static_cast<int>(w.chroms.size()));
+            if (fresh)
+                w.chroms.push_back(chrom);
+            ch = it->second;
+        }
+        w.chrom.push_back(ch);
+        w.pos.push_back(s.pos);
+        c.locusnames.push_back(chrom + ":" + std::to_string(s.pos));
+        c.nalleles.push_back(static_cast<int>(s.allele.size()));
+        c.offset.push_back(c.n.size());
+        c.n.insert(c.n.end(), s.n.begin(), s.n.end());
+    };
+    try {
+        const formats::vcfstats st = formats::readvcf(file, g.map, g.vcf, false, each);
+        in.format = st.format;
+        in.layout = formats::vcflayout(st, g.map.pops.size());
+    } catch (const formats::inputerror& e) {
+        throw readerror(0, e.what());
+    }
+    if (g.hash && file != "-")
+        in.sha256 = sha256file({file});
+    return in;
+#endif
+}
+
+}  // namespace
+
+formats::popmap loadpopmap(const std::string& text)
+{
+#ifdef VORN_VCF
+    return formats::readpopmap(text);
+#else
+    (void)text;
+    throw formats::inputerror(0,
+                              "this vornstat was built without htslib and reads no VCF or BCF file: install "
+                              "it (apt-get install libhts-dev) and build vornstat again");
+#endif
+}
+
+input readcountfiles(const std::vector<std::string>& files, bool hash, std::istream& standard)
+{
+    countstable t = readcounts(files, standard);
+    input in;
+    for (const std::string& f : files)
+        in.file += (in.file.empty() ? "" : " + ") + f;
+    in.format = "count file";
+    in.layout = files.size() == 1 ? "" : std::to_string(files.size()) + " count files, one table";
+    in.table = std::move(t.table);
+    in.where = std::move(t.where);
+    in.passonly = t.passonly;
+    if (hash)
+        in.sha256 = sha256file(files);
+    return in;
+}
+
+input readinput(const std::string& file, const formats::readoptions& options, const choice& chosen,
+                const genomeoptions& genome)
+{
+    if (options.format == "vcf" || (options.format.empty() && file != "-" && looksvcf(head(file))))
+        return readvcf(file, chosen, genome);
     input in;
     in.file = file;
     const std::string text = slurp(file);
+    if (options.format.empty() && looksvcf(text))
+        throw readerror(0, "a VCF or BCF file on standard input: add --format vcf");
+    if (options.format.empty() && iscountfile(text)) {
+        std::istringstream s(text);
+        in = readcountfiles({file}, false, s);
+        in.sha256 = sha256(text);
+        return in;
+    }
     in.sha256 = sha256(text);
     if (options.format == "vorn" || (options.format.empty() && isnexus(text))) {
         in.format = "vorn";

@@ -2,12 +2,15 @@
 // format the readers know, and writes theta with its intervals, a test of no
 // differentiation, and estimates per locus, per population and per pair.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -18,14 +21,15 @@
 #include "stat/input.h"
 #include "stat/plot.h"
 #include "stat/report.h"
+#include "stat/windows.h"
 
 namespace {
 
 const char* const HELP = R"(Usage: vornstat [OPTION]... FILE...
 Estimate the gene-flow parameter theta (F_ST = 1/(1 + theta)) of each FILE
 by maximum likelihood, with its intervals and a test of no differentiation.
-FILE is a vorn data file or a Genepop, STRUCTURE, FSTAT, GenAlEx or
-Arlequin file; '-' is standard input.
+FILE is a vorn data file, a Genepop, STRUCTURE, FSTAT, GenAlEx or
+Arlequin file, a VCF or BCF file, or a count file; '-' is standard input.
 
 Analyses (the global estimate, its intervals and the test are always given):
   --level X             level of every interval (default 0.95)
@@ -35,6 +39,9 @@ Analyses (the global estimate, its intervals and the test are always given):
   --matrix              the F_ST matrix of the pairs (implies --pairwise)
   --bootstrap N         percentile interval over N replicates resampling loci
   --seed S              seed of the bootstrap (default 1)
+  --window BP           each window of BP bases along each chromosome (VCF,
+                        BCF and count files)
+  --step BP             windows start every BP bases (default: the width)
 
 Output (default: aligned tables for reading):
   --tsv                 one header row, then one row per estimate
@@ -55,6 +62,16 @@ Input:
   0|1, --phenotype 0|1, --extracols N, --markernames 0|1, --numloci N,
   --mainparams FILE
 
+VCF and BCF files (plain, bgzip-compressed or BCF; every site a locus):
+  --popmap FILE         samples and their populations, two columns; needed
+  --pass-only           only sites whose FILTER is PASS
+  -r, --regions LIST    only these regions (chr, chr:from-to), through the
+                        index; a site belongs to the region its POS lies in
+  -R, --regions-file FILE  the regions, one a line, as bcftools reads them
+  --threads N           N more threads to decompress
+  --save-counts FILE    write the count table; count files named together
+                        on one command line are analysed as one table
+
   --help                show this help and exit
   --version             show the version and exit
 
@@ -70,6 +87,9 @@ struct options {
     formats::readoptions read;
     std::string mainparams;
     std::string loci, pops;  // --loci and --pops; empty: all
+    genomeoptions genome;
+    std::string popmap, savecounts;
+    std::int64_t window = 0, step = 0;  // 0: no windows
     std::vector<std::string> files;
     std::string asjson;  // the options as a JSON object
 };
@@ -149,17 +169,37 @@ options parseargs(int argc, char** argv)
                 throw usageerror{"--plot needs a folder"};
         } else if (arg == "--format") {
             o.read.format = next();
-            bool known = o.read.format == "vorn";
+            bool known = o.read.format == "vorn" || o.read.format == "vcf";
             for (const std::string_view f : formats::FORMATS)
                 known = known || f == o.read.format;
             if (!known)
                 throw usageerror{
-                    "--format must be vorn, genepop, structure, fstat, genalex or arlequin, not '" +
+                    "--format must be vorn, vcf, genepop, structure, fstat, genalex or arlequin, not '" +
                     o.read.format + "'"};
         } else if (arg == "--loci") {
             o.loci = next();
         } else if (arg == "--pops") {
             o.pops = next();
+        } else if (arg == "--popmap") {
+            o.popmap = next();
+        } else if (arg == "--pass-only") {
+            o.genome.vcf.passonly = true;
+        } else if (arg == "-r" || arg == "--regions") {
+            o.genome.vcf.regions = next();
+        } else if (arg == "-R" || arg == "--regions-file") {
+            o.genome.vcf.regionsfile = next();
+        } else if (arg == "--threads") {
+            const double n = number(arg, next());
+            if (n < 0 || n > 1024 || n != static_cast<int>(n))
+                throw usageerror{"--threads needs a whole number from 0 to 1024"};
+            o.genome.vcf.threads = static_cast<int>(n);
+        } else if (arg == "--window" || arg == "--step") {
+            const double n = number(arg, next());
+            if (n < 1 || n > 1e15 || n != static_cast<double>(static_cast<std::int64_t>(n)))
+                throw usageerror{arg + " needs a whole number of bases from 1"};
+            (arg == "--window" ? o.window : o.step) = static_cast<std::int64_t>(n);
+        } else if (arg == "--save-counts") {
+            o.savecounts = next();
         } else if (arg == "--mainparams") {
             o.mainparams = next();
         } else if (arg.starts_with("--") && formats::knownparam(arg.substr(2))) {
@@ -182,6 +222,17 @@ options parseargs(int argc, char** argv)
         throw usageerror{"--matrix writes the matrix alone: leave out --tsv and --json"};
     if (seedgiven && o.s.bootstrap == 0)
         throw usageerror{"--seed is for --bootstrap"};
+    if (o.step > 0 && o.window == 0)
+        throw usageerror{"--step is for --window"};
+    if (o.step == 0)
+        o.step = o.window;
+    if (!o.genome.vcf.regions.empty() && !o.genome.vcf.regionsfile.empty())
+        throw usageerror{"-r and -R: choose one"};
+    const formats::vcfoptions& v = o.genome.vcf;
+    if (!VCFREADER && (!o.popmap.empty() || v.passonly || !v.regions.empty() || !v.regionsfile.empty()))
+        throw usageerror{"this vornstat was built without htslib and reads no VCF or BCF file: install it "
+                         "(apt-get install libhts-dev) and build vornstat again"};
+    o.genome.hash = o.json;
 
     std::ostringstream j;
     j << "{\"level\": " << doubletext(o.s.level) << ", \"per_locus\": " << (o.s.perlocus ? "true" : "false")
@@ -189,9 +240,41 @@ options parseargs(int argc, char** argv)
       << ", \"pairwise\": " << (o.s.pairwise ? "true" : "false") << ", \"bootstrap\": " << o.s.bootstrap
       << ", \"seed\": " << o.s.seed << ", \"format\": " << jsonstring(o.read.format)
       << ", \"loci\": " << jsonstring(o.loci) << ", \"pops\": " << jsonstring(o.pops)
-      << ", \"mainparams\": " << jsonstring(o.mainparams) << given.str() << "}";
+      << ", \"mainparams\": " << jsonstring(o.mainparams) << ", \"popmap\": " << jsonstring(o.popmap)
+      << ", \"pass_only\": " << (v.passonly ? "true" : "false") << ", \"regions\": " << jsonstring(v.regions)
+      << ", \"regions_file\": " << jsonstring(v.regionsfile) << ", \"window\": " << o.window
+      << ", \"step\": " << o.step << given.str() << "}";
     o.asjson = j.str();
     return o;
+}
+
+// The count table of an input, written whole under a temporary name and then
+// renamed, so that a job stopped half way leaves no count file behind.
+void savecounts(const std::string& file, const input& in)
+{
+    const std::string temp = file + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temp, std::ios::binary);
+        try {
+            writecounts(out, {in.table, in.where, in.passonly});
+        } catch (const std::invalid_argument& e) {
+            std::remove(temp.c_str());
+            throw readerror(0, std::string("--save-counts: ") + e.what());
+        }
+        out.close();
+        if (!out) {
+            std::remove(temp.c_str());
+            readerror e(0, "could not write the count file");
+            e.file = file;
+            throw e;
+        }
+    }
+    if (std::rename(temp.c_str(), file.c_str()) != 0) {
+        std::remove(temp.c_str());
+        readerror e(0, "could not write the count file");
+        e.file = file;
+        throw e;
+    }
 }
 
 std::string slurpfile(const std::string& file)
@@ -222,8 +305,40 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
+        if (!o.popmap.empty()) {
+            try {
+                o.genome.map = loadpopmap(slurpfile(o.popmap));
+            } catch (const readerror& e) {
+                std::cerr << "vornstat: " << o.popmap << ": " << e.what() << '\n';
+                return 2;
+            } catch (const formats::inputerror& e) {
+                std::cerr << "vornstat: " << o.popmap << ':'
+                          << (e.line > 0 ? std::to_string(e.line) + ":" : "") << ' ' << e.what() << '\n';
+                return 2;
+            }
+        }
     } catch (const usageerror& e) {
         std::cerr << "vornstat: " << e.what << '\n';
+        return 2;
+    }
+
+    // Count files named on the command line are one table, read where the
+    // first of them stands.
+    std::vector<std::vector<std::string>> inputs;
+    std::size_t countfiles = o.files.size();
+    for (const std::string& file : o.files) {
+        if (file == "-" || !iscountfilenamed(file)) {
+            inputs.push_back({file});
+        } else if (countfiles == o.files.size()) {
+            countfiles = inputs.size();
+            inputs.push_back({file});
+        } else {
+            inputs[countfiles].push_back(file);
+        }
+    }
+    if (!o.savecounts.empty() && inputs.size() > 1) {
+        std::cerr << "vornstat: --save-counts writes the table of one input: give one file (or the count "
+                     "files of one table)\n";
         return 2;
     }
 
@@ -232,16 +347,28 @@ int main(int argc, char** argv)
     bool header = false;
     std::set<std::string> stems;  // of the plot files written so far
     bool plotfailed = false;
-    for (const std::string& file : o.files) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const std::vector<std::string>& named = inputs[i];
         analysed a;
+        std::string file = named.front();
         try {
-            a.in = readinput(file, o.read, {o.loci, o.pops});
+            if (i == countfiles)
+                a.in = readcountfiles(named, o.genome.hash);
+            else
+                a.in = readinput(file, o.read, {o.loci, o.pops}, o.genome);
+            file = a.in.file;
+            if (o.window > 0 && a.in.where.chrom.size() != static_cast<std::size_t>(a.in.table.nloci()))
+                throw readerror(0, "--window needs the positions of the sites: a VCF or BCF file, or count "
+                                   "files saved from one");
+            if (!o.savecounts.empty())
+                savecounts(o.savecounts, a.in);
         } catch (const readerror& e) {
-            std::cerr << "vornstat: " << file << ':';
+            const std::string& at = e.file.empty() ? file : e.file;
+            std::cerr << "vornstat: " << at << ':';
             if (e.line > 0)
                 std::cerr << e.line << ':';
             std::cerr << ' ' << e.what() << '\n';
-            failed.push_back({file, e.line, e.what()});
+            failed.push_back({at, e.line, e.what()});
             continue;
         }
         for (const formats::warning& w : a.in.warnings)
@@ -259,6 +386,11 @@ int main(int argc, char** argv)
                 shown = true;
             };
         a.results = analyse(a.in.table, o.s);
+        if (o.window > 0) {
+            std::vector<result> w = windows(a.in.table, a.in.where, o.window, o.step, o.s);
+            a.results.insert(a.results.end(), std::make_move_iterator(w.begin()),
+                             std::make_move_iterator(w.end()));
+        }
         if (shown)
             std::cerr << '\n';
         if (!o.plotdir.empty()) {

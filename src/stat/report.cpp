@@ -113,18 +113,22 @@ void writeglobal(std::ostream& out, const result& e, const settings& s)
         out << "  note: " << e.note << '\n';
 }
 
-void writetable(std::ostream& out, const std::vector<const result*>& rows, bool pair)
+void writetable(std::ostream& out, const std::vector<const result*>& rows, bool pair, bool sites)
 {
     std::vector<std::vector<std::string>> t;
     t.push_back({pair ? "population" : "name"});
     if (pair)
         t.back().push_back("population");
+    if (sites)
+        t.back().push_back("sites");
     for (const char* h : {"genes", "theta", "se", "F_ST", "profile interval", "LR", "p", "note"})
         t.back().push_back(h);
     for (const result* e : rows) {
         std::vector<std::string> r = {cell(e->name)};
         if (pair)
             r.push_back(cell(e->name2));
+        if (sites)
+            r.push_back(std::to_string(e->loci));
         r.push_back(std::to_string(e->genes));
         r.push_back(hasroot(*e) ? shorttext(e->theta) : "");
         r.push_back(hasroot(*e) ? shorttext(e->se) : "");
@@ -147,7 +151,7 @@ void writetable(std::ostream& out, const std::vector<const result*>& rows, bool 
             if (i + 1 == r.size())
                 out << r[i];
             else
-                pad(out, r[i], width[i], i >= names && i != names + 4);  // numbers to the right
+                pad(out, r[i], width[i], i >= names && i != names + (sites ? 5 : 4));  // numbers to the right
         }
         out << '\n';
     }
@@ -164,7 +168,7 @@ void writetext(std::ostream& out, const analysed& a, const settings& s)
     out << ", " << c.npops() << (c.npops() == 1 ? " population, " : " populations, ") << c.nloci()
         << (c.nloci() == 1 ? " locus, " : " loci, ") << a.results.front().genes << " genes\n";
     writeglobal(out, a.results.front(), s);
-    for (const char* scope : {"locus", "pop", "pair"}) {
+    for (const char* scope : {"locus", "pop", "pair", "window"}) {
         std::vector<const result*> rows;
         for (const result& e : a.results)
             if (e.scope == scope)
@@ -174,9 +178,10 @@ void writetext(std::ostream& out, const analysed& a, const settings& s)
         const std::string what = std::string(scope) == "locus" ? "Each locus alone"
                                  : std::string(scope) == "pop"
                                      ? "Each population against the pooled frequencies"
-                                     : "Each pair of populations";
+                                 : std::string(scope) == "pair" ? "Each pair of populations"
+                                                                : "Windows along the genome";
         out << '\n' << what << ":\n";
-        writetable(out, rows, std::string(scope) == "pair");
+        writetable(out, rows, std::string(scope) == "pair", std::string(scope) == "window");
     }
 }
 

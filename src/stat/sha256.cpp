@@ -1,7 +1,10 @@
 #include "stat/sha256.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <fstream>
+#include <vector>
 
 namespace {
 
@@ -48,23 +51,21 @@ void block(std::array<std::uint32_t, 8>& h, const unsigned char* p)
     h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
 }
 
-}  // namespace
+constexpr std::array<std::uint32_t, 8> START = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                                0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
-std::string sha256(std::string_view bytes)
+// The digest, once every whole block of the total bytes is in h and the n
+// bytes at p are the rest.
+std::string finish(std::array<std::uint32_t, 8>& h, const unsigned char* p, std::size_t n,
+                   std::uint64_t total)
 {
-    std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size();
-    for (; n >= 64; n -= 64, p += 64)
-        block(h, p);
     // The tail, a 1 bit, zeros, and the length in bits in the last 8 bytes.
     unsigned char last[128] = {};
     for (std::size_t i = 0; i < n; ++i)
         last[i] = p[i];
     last[n] = 0x80;
     const std::size_t size = n + 9 <= 64 ? 64 : 128;
-    const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;
+    const std::uint64_t bits = total * 8;
     for (int i = 0; i < 8; ++i)
         last[size - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
     block(h, last);
@@ -76,4 +77,42 @@ std::string sha256(std::string_view bytes)
         for (int i = 28; i >= 0; i -= 4)
             out += hex[(x >> i) & 15];
     return out;
+}
+
+}  // namespace
+
+std::string sha256(std::string_view bytes)
+{
+    std::array<std::uint32_t, 8> h = START;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    for (; n >= 64; n -= 64, p += 64)
+        block(h, p);
+    return finish(h, p, n, bytes.size());
+}
+
+std::string sha256file(const std::vector<std::string>& paths)
+{
+    std::array<std::uint32_t, 8> h = START;
+    std::vector<char> buf(1 << 20);
+    std::size_t held = 0;  // bytes in buf not yet in a block
+    std::uint64_t total = 0;
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return {};
+        while (in) {
+            in.read(buf.data() + held, static_cast<std::streamsize>(buf.size() - held));
+            const auto got = static_cast<std::size_t>(in.gcount());
+            total += got;
+            held += got;
+            const auto* p = reinterpret_cast<const unsigned char*>(buf.data());
+            for (; held >= 64; held -= 64, p += 64)
+                block(h, p);
+            std::copy(p, p + held, buf.data());
+        }
+        if (in.bad())
+            return {};
+    }
+    return finish(h, reinterpret_cast<const unsigned char*>(buf.data()), held, total);
 }

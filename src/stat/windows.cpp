@@ -1,0 +1,48 @@
+#include "stat/windows.h"
+
+#include <algorithm>
+#include <string>
+
+std::vector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
+                            const settings& s)
+{
+    std::vector<std::vector<int>> bychrom(at.chroms.size());
+    for (int l = 0; l < c.nloci(); ++l)
+        bychrom[static_cast<std::size_t>(at.chrom[l])].push_back(l);
+    // One problem whose loci change from window to window: the frequencies
+    // of every locus are copied once.
+    problem pr = wholeproblem(c, allpops(c));
+    std::vector<result> out;
+    for (std::size_t ch = 0; ch < bychrom.size(); ++ch) {
+        std::vector<int>& loci = bychrom[ch];
+        if (loci.empty())
+            continue;
+        std::stable_sort(loci.begin(), loci.end(), [&](int a, int b) { return at.pos[a] < at.pos[b]; });
+        const std::int64_t first = at.pos[loci.front()], last = at.pos[loci.back()];
+        // Window i holds position x when i step < x <= i step + width.
+        const std::int64_t from = first > width ? (first - width + step - 1) / step : 0;
+        const std::int64_t to = (last - 1) / step;
+        std::size_t lo = 0, hi = 0;
+        for (std::int64_t i = from; i <= to; ++i) {
+            const std::int64_t start = i * step + 1, end = i * step + width;
+            while (lo < loci.size() && at.pos[loci[lo]] < start)
+                ++lo;
+            hi = std::max(hi, lo);
+            while (hi < loci.size() && at.pos[loci[hi]] <= end)
+                ++hi;
+            const std::string name = at.chroms[ch] + ":" + std::to_string(start) + "-" + std::to_string(end);
+            if (lo == hi) {
+                result e;
+                e.scope = "window";
+                e.name = name;
+                e.populations = c.npops();
+                e.note = "no sites";
+                out.push_back(e);
+                continue;
+            }
+            pr.loci.assign(loci.begin() + static_cast<long>(lo), loci.begin() + static_cast<long>(hi));
+            out.push_back(estimaterow(pr, s, "window", name));
+        }
+    }
+    return out;
+}
