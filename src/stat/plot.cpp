@@ -953,7 +953,7 @@ std::string scanplot(const analysed& a)
     std::vector<chrom> chroms;
     std::map<std::string, std::size_t> index;
     std::vector<point> pts;
-    std::size_t without = 0;
+    std::size_t without = 0, above = 0, below = 0;
     for (const result& e : a.results) {
         span w;
         if (e.scope != "window")
@@ -968,6 +968,8 @@ std::string scanplot(const analysed& a)
         chrom& ch = chroms[it->second];
         ch.lo = std::min(ch.lo, w.start);
         ch.hi = std::max(ch.hi, w.end);
+        above += e.where == fitend::above;
+        below += e.where == fitend::below;
         if (std::isnan(fstvalue(e)))
             ++without;
         else
@@ -989,7 +991,7 @@ std::string scanplot(const analysed& a)
     for (const point& p : pts)
         fmax = std::max(fmax, p.f);
     const double step = nicestep(fmax > 0 ? fmax : 0.1, 5);
-    const double W = 900, H = 400, left = 72, right = W - 20, top = 50, bottom = H - 110;
+    const double W = 900, H = 380, left = 72, right = W - 20, top = 50, bottom = H - 90;
     const axis x{0, extent, left, right};
     // Room above the highest point.
     const axis y{0, std::min(1.0, std::ceil(1.04 * fmax / step) * step + (fmax > 0 ? 0 : step)), bottom, top};
@@ -1064,16 +1066,19 @@ std::string scanplot(const analysed& a)
         chroms.size() == 1
             ? "position on " + svgtext(shorten(chroms[0].name, 30)) + " (" + uname + ")"
             : "chromosomes side by side in file order, ticks every " + ticktext(tstep / unit) + " " + uname;
-    o += text((left + right) / 2, bottom + 56, xlabel, "text-anchor=\"middle\" font-size=\"13\"");
+    o += text((left + right) / 2, bottom + 44, xlabel, "text-anchor=\"middle\" font-size=\"13\"");
     o += text(22, (top + bottom) / 2, rich("window F_ST", 13),
               "text-anchor=\"middle\" font-size=\"13\" transform=\"rotate(-90 22 " + num((top + bottom) / 2) +
                   ")\"");
-    std::string note = std::to_string(pts.size()) +
-                       " windows with an estimate, at their midpoints (θ above 10000 drawn at F_ST 0)";
+    std::string note = std::to_string(pts.size()) + " windows, each at its midpoint";
+    if (above > 0)
+        note += "; " + std::to_string(above) + " with θ above 10000 at F_ST 0";
+    if (below > 0)
+        note += "; " + std::to_string(below) + " with θ below 0.00001 at F_ST 1";
     if (without > 0)
-        note += "; " + std::to_string(without) + " without one (no sites, no information) left out";
+        note += "; " + std::to_string(without) + " without an estimate (no sites, no information) left out";
     if (unnamed > 0)
         note += "; " + std::to_string(unnamed) + " chromosomes too narrow to name";
-    o += text(left, bottom + 80, rich(note + "."), "fill=\"#444\"");
+    o += text(left, bottom + 70, rich(note + "."), "fill=\"#444\"");
     return o + "</svg>\n";
 }

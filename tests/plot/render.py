@@ -37,9 +37,17 @@ with tempfile.TemporaryDirectory() as tmp:
             check(os.path.exists(os.path.join(out, f'{stem}-{kind}.svg')), f'{stem}-{kind}.svg not written')
     r = subprocess.run([plot_test, out], capture_output=True, text=True)
     check(r.returncode == 0, f'plot_test: {r.stdout}{r.stderr}')
+    # The scan of a generated genome, from vornstat's own windows.
+    windows = '--window' in subprocess.run([vornstat, '--help'], capture_output=True, text=True).stdout
+    if windows:
+        genome = os.path.join(tmp, 'genome.counts')
+        with open(genome, 'w') as g:
+            subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), 'genome.py')], stdout=g, check=True)
+        r = subprocess.run([vornstat, '--window', '500000', '--plot', out, genome], capture_output=True, text=True)
+        check(r.returncode == 0 and os.path.exists(os.path.join(out, 'genome-scan.svg')), f'genome: {r.stderr}')
 
     svgs = sorted(glob.glob(os.path.join(out, '*.svg')))
-    check(len(svgs) == 3 * len(inputs) + 2, f'{len(svgs)} plots')
+    check(len(svgs) == 3 * len(inputs) + 2 + 2 * windows, f'{len(svgs)} plots')
     for svg in svgs:
         text = open(svg, encoding='utf-8').read()
         # Nothing to run or fetch: references only to the file's own parts.
