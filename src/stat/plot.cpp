@@ -120,6 +120,14 @@ std::vector<std::string> wrap(const std::string& s, std::size_t width)
     return lines;
 }
 
+// A name as a label of at most n characters; a shortened one carries the
+// whole name as its title, which viewers show on hovering.
+std::string namelabel(const std::string& name, std::size_t n)
+{
+    const std::string shown = shorten(name, n);
+    return svgtext(shown) + (shown == name ? "" : "<title>" + svgtext(name) + "</title>");
+}
+
 // The input's name in a title: its base name, shortened.
 std::string filetitle(const analysed& a)
 {
@@ -737,7 +745,7 @@ std::string lociplot(const analysed& a, const settings& s)
         const double f = fstvalue(e);
         const auto [f0, f1] = fstrange(e.profile);
         if (!dense)
-            o += text(16, cy + 4, svgtext(shorten(e.name, namelen)));
+            o += text(16, cy + 4, namelabel(e.name, namelen));
         if (!std::isnan(f0) && !std::isnan(f1))
             o += line(x.at(f0), cy, x.at(f1), cy,
                       "stroke=\"#333\" stroke-width=\"" + num(std::min(1.5, rowh / 3)) + "\"");
@@ -902,7 +910,7 @@ std::string pairsplot(const analysed& a)
     // Names: rows on the left, columns below, read upwards.
     const double fsn = std::min(11.0, std::max(6.0, cell * 0.8));
     for (int i = 0; i < n; ++i) {
-        const std::string name = svgtext(shorten(c.popnames[i], namelen));
+        const std::string name = namelabel(c.popnames[i], namelen);
         const double mid = (pos[i] + 0.5) * cell;
         o += text(x0 - 5, y0 + mid + fsn * 0.35, name, "text-anchor=\"end\" font-size=\"" + num(fsn) + "\"");
         const double lx = x0 + mid + fsn * 0.35, ly = y0 + grid + 5;
@@ -1058,7 +1066,7 @@ std::string scanplot(const analysed& a)
                 continue;
             }
             const double cx = x.at(ch.off + 0.5 * static_cast<double>(ch.lo + ch.hi));
-            o += text(cx, bottom + 18, svgtext(shorten(ch.name, std::min<std::size_t>(fit, 16))),
+            o += text(cx, bottom + 18, namelabel(ch.name, std::min<std::size_t>(fit, 16)),
                       "text-anchor=\"middle\" font-size=\"11\"");
         }
     }
