@@ -243,7 +243,7 @@ options parseargs(int argc, char** argv)
       << ", \"mainparams\": " << jsonstring(o.mainparams) << ", \"popmap\": " << jsonstring(o.popmap)
       << ", \"pass_only\": " << (v.passonly ? "true" : "false") << ", \"regions\": " << jsonstring(v.regions)
       << ", \"regions_file\": " << jsonstring(v.regionsfile) << ", \"window\": " << o.window
-      << ", \"step\": " << o.step << given.str() << "}";
+      << ", \"step\": " << o.step << ", \"plot\": " << jsonstring(o.plotdir) << given.str() << "}";
     o.asjson = j.str();
     return o;
 }

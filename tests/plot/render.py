@@ -58,6 +58,11 @@ with tempfile.TemporaryDirectory() as tmp:
         check(r.returncode == 0 and not r.stderr, f'{svg}: rsvg-convert: {r.returncode} {r.stderr}')
         check(os.path.getsize(svg[:-4] + '.png') > 1000, f'{svg}: empty picture')
 
+    # A folder that cannot be made: the results still printed, then status 1.
+    r = subprocess.run([vornstat, '--plot', '/dev/null/plots', inputs[0]], capture_output=True, text=True)
+    check(r.returncode == 1 and 'could not make the folder' in r.stderr and 'theta' in r.stdout,
+          f'unwritable --plot folder: status {r.returncode}: {r.stderr}')
+
     # Drawn positions against the TSV of the same analyses.
     cats = inputs[-1]
     tsv = subprocess.run([vornstat, '--tsv', '--per-locus', '--pairwise', cats], capture_output=True, text=True).stdout
