@@ -681,6 +681,11 @@ std::string lociplot(const analysed& a, const settings& s)
     // Many loci: thin rows without names (the TSV has them).
     const bool dense = n > 150;
     const double rowh = dense ? std::max(1.0, 1500.0 / static_cast<double>(n)) : 18;
+    // Points of a few pixels show no hole: there the loci not significant are drawn lighter.
+    const std::string yes =
+        dense ? "fill=\"#08306b\"" : "fill=\"#08306b\" stroke=\"#08306b\" stroke-width=\"1.5\"";
+    const std::string no =
+        dense ? "fill=\"#4f9bd0\"" : "fill=\"#fff\" stroke=\"#08306b\" stroke-width=\"1.5\"";
     const std::size_t namelen = 24;
     double namew = 40;
     if (!dense)
@@ -706,9 +711,9 @@ std::string lociplot(const analysed& a, const settings& s)
     std::string pctlevel = sig(100 * s.level) + "%";
     std::vector<std::string> caption = wrap(
         "Each locus alone, against the pooled frequencies of all populations. Bars: " + pctlevel +
-            " profile-likelihood intervals. Filled: the test of no differentiation is significant after the "
-            "Benjamini-Hochberg correction at false discovery rate 0.05 over the " +
-            std::to_string(tested) + " loci tested; open: not significant." +
+            " profile-likelihood intervals. Dark points: the test of no differentiation is significant after "
+            "the Benjamini-Hochberg correction at false discovery rate 0.05 over the " +
+            std::to_string(tested) + " loci tested; " + (dense ? "lighter" : "open") + ": not significant." +
             (dense ? " Locus names are left out at this many loci: the TSV output (--tsv) lists them." : ""),
         104);
     const double H = bottom + 58 + 22 + 16.0 * static_cast<double>(caption.size()) + 10;
@@ -748,14 +753,14 @@ std::string lociplot(const analysed& a, const settings& s)
             o += text(16, cy + 4, namelabel(e.name, namelen));
         if (!std::isnan(f0) && !std::isnan(f1))
             o += line(x.at(f0), cy, x.at(f1), cy,
-                      "stroke=\"#333\" stroke-width=\"" + num(std::min(1.5, rowh / 3)) + "\"");
+                      std::string("stroke=\"") + (dense ? "#d4d4d4" : "#333") + "\" stroke-width=\"" +
+                          num(std::min(1.5, rowh / 3)) + "\"");
         if (!std::isnan(f)) {
-            const double rad = std::min(4.5, std::max(1.0, rowh / 2.5));
-            o += "<circle cx=\"" + num(x.at(f)) + "\" cy=\"" + num(cy) + "\" r=\"" + num(rad) + "\" fill=\"" +
-                 (found[order[r]] ? "#08306b" : "#fff") +
-                 "\" stroke=\"#08306b\" stroke-width=\"1.5\" data-locus=\"" + svgtext(e.name) +
-                 "\" data-fst=\"" + exact(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + sig(f) + ", p " +
-                 sig(e.p) + "</title></circle>\n";
+            const double rad = std::min(4.5, std::max(1.5, rowh / 2.5));
+            o += "<circle cx=\"" + num(x.at(f)) + "\" cy=\"" + num(cy) + "\" r=\"" + num(rad) + "\" " +
+                 (found[order[r]] ? yes : no) + " data-locus=\"" + svgtext(e.name) + "\" data-fst=\"" +
+                 exact(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + sig(f) + ", p " + sig(e.p) +
+                 "</title></circle>\n";
         }
         if (dense)
             continue;
@@ -774,10 +779,9 @@ std::string lociplot(const analysed& a, const settings& s)
 
     // Legend and caption.
     double ly = bottom + 62;
-    o += "<circle cx=\"28\" cy=\"" + num(ly) + "\" r=\"4.5\" fill=\"#08306b\" stroke=\"#08306b\"/>\n";
+    o += "<circle cx=\"28\" cy=\"" + num(ly) + "\" r=\"4.5\" " + yes + "/>\n";
     o += text(40, ly + 4, "significant");
-    o += "<circle cx=\"138\" cy=\"" + num(ly) +
-         "\" r=\"4.5\" fill=\"#fff\" stroke=\"#08306b\" stroke-width=\"1.5\"/>\n";
+    o += "<circle cx=\"138\" cy=\"" + num(ly) + "\" r=\"4.5\" " + no + "/>\n";
     o += text(150, ly + 4, "not significant");
     o += rect(268, ly - 7, 24, 14, "fill=\"#dfe7f0\"");
     o += line(280, ly - 7, 280, ly + 7, "stroke=\"#555\" stroke-dasharray=\"5 3\" stroke-width=\"1.5\"");
