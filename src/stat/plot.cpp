@@ -38,12 +38,6 @@ std::string sig(double x, int digits = 3)
     return buf;
 }
 
-// A number exactly as the TSV writes it, for the data attributes.
-std::string exact(double x)
-{
-    return doubletext(x);
-}
-
 std::size_t codepoints(const std::string& s)
 {
     return static_cast<std::size_t>(std::count_if(
@@ -61,17 +55,15 @@ double textwidth(const std::string& s, double size)
 std::string rich(const std::string& s, double size = 12)
 {
     const std::string down = num(0.3 * size);
-    std::string out;
-    std::size_t at = 0;
-    for (std::size_t f = s.find("F_ST"); f != std::string::npos; f = s.find("F_ST", at)) {
-        out += s.substr(at, f - at) + "F<tspan dy=\"" + down + "\" font-size=\"" + num(0.75 * size) +
-               "\">ST</tspan><tspan dy=\"-" + down + "\">";
-        at = f + 4;
-        const std::size_t next = s.find("F_ST", at);
-        out += s.substr(at, next == std::string::npos ? std::string::npos : next - at) + "</tspan>";
-        at = next == std::string::npos ? s.size() : next;
+    std::size_t f = s.find("F_ST");
+    std::string out = s.substr(0, f);
+    while (f != std::string::npos) {
+        const std::size_t next = s.find("F_ST", f + 4);
+        out += "F<tspan dy=\"" + down + "\" font-size=\"" + num(0.75 * size) + "\">ST</tspan><tspan dy=\"-" +
+               down + "\">" + s.substr(f + 4, next == std::string::npos ? next : next - f - 4) + "</tspan>";
+        f = next;
     }
-    return out + s.substr(std::min(at, s.size()));
+    return out;
 }
 
 // Blanks are kept as written: renderers drop a blank at the start of a
@@ -147,8 +139,8 @@ struct axis {
     // The mapping, for readers of the SVG (and its test).
     std::string data() const
     {
-        return std::string(log ? "log10 " : "linear ") + exact(v0) + " " + exact(v1) + " " + exact(p0) + " " +
-               exact(p1);
+        return std::string(log ? "log10 " : "linear ") + doubletext(v0) + " " + doubletext(v1) + " " +
+               doubletext(p0) + " " + doubletext(p1);
     }
 };
 
@@ -293,7 +285,7 @@ std::string viridis(double t)
     return buf;
 }
 
-// A legend swatch and its words, in a row of the legend block.
+// The words of a legend row, right of its swatch at x.
 std::string legendtext(double x, double y, const std::string& words)
 {
     return text(x + 30, y + 4, rich(words));
@@ -468,6 +460,7 @@ std::vector<plot> plots(const analysed& a, const settings& s)
         out.push_back({"pairs", pairsplot(a)});
     if (has("window"))
         out.push_back({"scan", scanplot(a)});
+    std::erase_if(out, [](const plot& p) { return p.svg.empty(); });  // results that do not fit the plot
     return out;
 }
 
@@ -602,7 +595,7 @@ std::string profileplot(const analysed& a, const settings& s)
     }
     if (g.where == fitend::root)
         body += line(x.at(g.theta), top, x.at(g.theta), bottom,
-                     "stroke=\"#222\" stroke-width=\"1.5\" data-theta=\"" + exact(g.theta) + "\"");
+                     "stroke=\"#222\" stroke-width=\"1.5\" data-theta=\"" + doubletext(g.theta) + "\"");
     o += body + "</g>\n";
     if (!curve)
         o += text((left + right) / 2, (top + bottom) / 2, "no estimate: " + svgtext(g.note),
@@ -759,7 +752,7 @@ std::string lociplot(const analysed& a, const settings& s)
             const double rad = std::min(4.5, std::max(1.5, rowh / 2.5));
             o += "<circle cx=\"" + num(x.at(f)) + "\" cy=\"" + num(cy) + "\" r=\"" + num(rad) + "\" " +
                  (found[order[r]] ? yes : no) + " data-locus=\"" + svgtext(e.name) + "\" data-fst=\"" +
-                 exact(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + sig(f) + ", p " + sig(e.p) +
+                 doubletext(f) + "\"><title>" + svgtext(e.name) + ": F_ST " + sig(f) + ", p " + sig(e.p) +
                  "</title></circle>\n";
         }
         if (dense)
@@ -854,7 +847,8 @@ std::string pairsplot(const analysed& a)
     const axis scale{0, smax, y0 + barh, y0};
 
     std::string o = head(W, H, "Pairwise F_ST, " + filetitle(a));
-    o += "<!-- colour scale: 0 to " + exact(smax) + ", viridis reversed (light: low F_ST, dark: high) -->\n";
+    o += "<!-- colour scale: 0 to " + doubletext(smax) +
+         ", viridis reversed (light: low F_ST, dark: high) -->\n";
     o += text(W / 2, 22, rich("Pairwise F_ST: " + filetitle(a) + " (" + std::to_string(n) + " populations)"),
               "text-anchor=\"middle\" font-size=\"15\" font-weight=\"bold\"");
 
@@ -900,7 +894,7 @@ std::string pairsplot(const analysed& a)
             const double t = std::min(1.0, v / smax);
             o += "<rect x=\"" + num(cx) + "\" y=\"" + num(cy) + "\" width=\"" + num(cell) + "\" height=\"" +
                  num(cell) + "\" fill=\"" + viridis(1 - t) +
-                 "\" stroke=\"#fff\" stroke-width=\"0.5\" data-fst=\"" + exact(v) + "\"><title>" + who +
+                 "\" stroke=\"#fff\" stroke-width=\"0.5\" data-fst=\"" + doubletext(v) + "\"><title>" + who +
                  ": F_ST " + fstwords(*row[i][j]) + "</title></rect>\n";
             if (numbers) {
                 char buf[16];
