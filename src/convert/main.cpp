@@ -5,16 +5,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <new>
 #include <optional>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "convert/outfile.h"
 #include "convert/vornfile.h"
+#include "core/escape.h"
 #include "formats/choose.h"
 #include "formats/dataset.h"
 #include "formats/text.h"
@@ -123,10 +122,10 @@ options parseargs(int argc, char** argv)
                 formats::FORMATS.end())
                 throw usageerror{"--format must be genepop, structure, fstat, genalex or arlequin, not " +
                                  quote(opt.format)};
-        } else if (arg == "-o" || arg == "--output") {
-            opt.output = value();
-        } else if (arg == "--map") {
-            opt.map = value();
+        } else if (arg == "-o" || arg == "--output" || arg == "--map") {
+            (arg == "--map" ? opt.map : opt.output) = value();
+            if ((arg == "--map" ? opt.map : opt.output).empty())
+                throw usageerror{"option " + arg + " needs a file name, not ''"};
         } else if (arg == "--loci") {
             opt.loci = value();
         } else if (arg == "--pops") {
@@ -156,109 +155,41 @@ options parseargs(int argc, char** argv)
     return opt;
 }
 
-// Thrown for failures that are not tied to a line of the input.
-struct fileerror {
-    std::string what;
+// The input file, open; "-" is standard input.
+struct infile {
+    std::FILE* f = stdin;
+    explicit infile(const std::string& name)
+    {
+        if (name == "-")
+            return;
+        std::error_code ec;
+        if (fs::is_directory(name, ec))
+            throw fileerror{"cannot read " + quote(name) + ": it is a directory"};
+        f = std::fopen(name.c_str(), "rb");
+        if (f == nullptr)
+            throw fileerror{"cannot open " + quote(name) + ": " + std::strerror(errno)};
+    }
+    infile(const infile&) = delete;
+    infile& operator=(const infile&) = delete;
+    ~infile()
+    {
+        if (f != stdin)
+            std::fclose(f);
+    }
 };
 
-std::string readall(const std::string& name)
+// The whole text of a small file: a mainparams file.
+std::string slurp(const std::string& name)
 {
-    if (name == "-")
-        return {std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-    std::error_code ec;
-    if (fs::is_directory(name, ec))
-        throw fileerror{"cannot read " + quote(name) + ": it is a directory"};
-    std::ifstream in(name, std::ios::binary);
-    if (!in)
-        throw fileerror{"cannot open " + quote(name) + ": " + std::strerror(errno)};
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        throw fileerror{"cannot read " + quote(name)};
-    return text.str();
+    const infile in(name);
+    formats::input text(in.f);
+    try {
+        return std::string(text.whole());
+    } catch (formats::inputerror& e) {
+        e.file = name;
+        throw;
+    }
 }
-
-// A file written whole into a temporary beside its final name, then renamed,
-// so that a failure leaves no partial file behind. A name that is a symbolic
-// link is followed, so the link stays; a device or pipe (/dev/stdout, say) is
-// written directly when committed.
-class pending {
-public:
-    pending(const std::string& target, std::string content) : shown(target), text(std::move(content))
-    {
-        std::error_code ec;
-        fs::path real = fs::canonical(target, ec);
-        if (ec)
-            real = target;  // not there yet, or not a path (a pipe's link)
-        if (fs::exists(real, ec) && !fs::is_regular_file(real, ec)) {
-            direct = real;
-            return;
-        }
-        dest = real;
-
-        std::random_device seed;
-        std::mt19937_64 gen(seed());
-        for (int attempt = 0;; ++attempt) {
-            fs::path name = dest;
-            name += ".tmp" + std::to_string(gen() % 1000000000);
-            std::FILE* f = std::fopen(name.c_str(), "wx");  // x: never an existing file
-            if (f == nullptr) {
-                if (errno == EEXIST && attempt < 100)
-                    continue;
-                throw failure(errno);
-            }
-            temp = name;
-            const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-            const int err = errno;
-            if (std::fclose(f) != 0 || !written) {
-                const int why = written ? errno : err;
-                discard();
-                throw failure(why);
-            }
-            return;
-        }
-    }
-    pending(const pending&) = delete;
-    pending& operator=(const pending&) = delete;
-    ~pending() { discard(); }
-
-    void commit()
-    {
-        if (!direct.empty()) {
-            std::FILE* f = std::fopen(direct.c_str(), "w");
-            if (f == nullptr)
-                throw failure(errno);
-            const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-            const int err = errno;
-            if (std::fclose(f) != 0 || !written)
-                throw failure(written ? errno : err);
-            return;
-        }
-        std::error_code ec;
-        fs::rename(temp, dest, ec);
-        if (ec)
-            throw fileerror{"cannot write " + quote(shown) + ": " + ec.message()};
-        temp.clear();
-    }
-
-private:
-    fileerror failure(int err) const { return {"cannot write " + quote(shown) + ": " + std::strerror(err)}; }
-
-    void discard()
-    {
-        if (!temp.empty()) {
-            std::error_code ec;
-            fs::remove(temp, ec);
-            temp.clear();
-        }
-    }
-
-    std::string shown;  // the name as given
-    std::string text;
-    fs::path dest;  // a regular file, written through temp
-    fs::path temp;
-    fs::path direct;  // a device or pipe
-};
 
 // Whether two names given on the command line are one file, existing or not.
 bool samefile(const std::string& a, const std::string& b)
@@ -350,10 +281,22 @@ int run(const options& opt)
         for (const std::string& in : {opt.input, opt.mainparams})
             if (samefile(opt.output, in) || samefile(opt.map, in))
                 throw fileerror{"will not write over the input file " + quote(in)};
-        if (opt.map == "-" || samefile(opt.map, opt.output))
-            throw fileerror{"--map needs a file of its own, apart from the output"};
+        // Where the outputs go is settled before anything is read.
+        const std::string apart = "--map needs a file of its own, apart from the output";
+        if (opt.map == "-")
+            throw fileerror{apart};
+        std::optional<outfile> output, map;
+        if (opt.output != "-")
+            output.emplace(opt.output);
+        if (!opt.map.empty())
+            map.emplace(opt.map);
+        if (map && (output ? map->same(*output) : map->isstdout()))
+            throw fileerror{apart};
 
-        const std::string text = readall(opt.input);
+        // The input is read as the reader reaches it; a Genepop file is never
+        // held whole.
+        const infile file(opt.input);
+        formats::input text(file.f);
         formats::readoptions how;
         how.format = opt.format.empty() ? formats::guessformat(text) : opt.format;
         how.structure = opt.params;
@@ -368,18 +311,18 @@ int run(const options& opt)
                                 " is read as " + formatname(how.format)};
         }
         if (!opt.mainparams.empty())
-            formats::readmainparams(readall(opt.mainparams), opt.mainparams, how.structure);
+            formats::readmainparams(slurp(opt.mainparams), opt.mainparams, how.structure);
 
         const formats::dataset data = formats::readany(text, shown, how);
         constexpr std::size_t shownwarnings = 10;
         for (std::size_t i = 0; i < data.warnings.size() && i < shownwarnings; ++i) {
-            std::cerr << "vornconvert: " << shown;
+            std::cerr << "vornconvert: " << escaped(shown);
             if (data.warnings[i].line > 0)
                 std::cerr << ':' << data.warnings[i].line;
             std::cerr << ": warning: " << data.warnings[i].text << '\n';
         }
         if (data.warnings.size() > shownwarnings)
-            std::cerr << "vornconvert: " << shown << ": " << data.warnings.size() - shownwarnings
+            std::cerr << "vornconvert: " << escaped(shown) << ": " << data.warnings.size() - shownwarnings
                       << " more warnings like these\n";
 
         std::vector<std::string> locusnames, popnames;
@@ -394,34 +337,35 @@ int run(const options& opt)
                                        : choose(opt.pops, popnames, "--pops", "population");
 
         const vornplan p = plan(data, chosen);
-        const std::string out = vorntext(data, chosen, p);
 
-        // Both files are complete before either takes its name.
-        std::optional<pending> output;
-        std::optional<pending> map;
-        if (opt.output != "-")
-            output.emplace(opt.output, out);
-        if (!opt.map.empty())
-            map.emplace(opt.map, maptext(data, chosen, p));
+        // Both files are whole and on disk before either takes its name; the
+        // map takes its name only once the data are on standard output.
+        if (output)
+            output->write(vorntext(data, chosen, p));
+        if (map)
+            map->write(maptext(data, chosen, p));
+        if (!output && !(std::cout << vorntext(data, chosen, p) << std::flush))
+            throw fileerror{"cannot write to standard output"};
         if (map)
             map->commit();
         if (output)
             output->commit();
-        else if (!(std::cout << out << std::flush))
-            throw fileerror{"cannot write to standard output"};
         if (!opt.quiet)
-            std::cerr << "vornconvert: " << shown << ": "
-                      << summary(data, chosen, opt.output == "-" ? "standard output" : opt.output) << '\n';
+            std::cerr << "vornconvert: " << escaped(shown) << ": "
+                      << summary(data, chosen, opt.output == "-" ? "standard output" : escaped(opt.output))
+                      << '\n';
         return 0;
     } catch (const formats::inputerror& e) {
-        std::cerr << "vornconvert: " << (e.file.empty() ? shown : e.file);
+        std::cerr << "vornconvert: " << escaped(e.file.empty() ? shown : e.file);
         if (e.line > 0)
             std::cerr << ':' << e.line;
         std::cerr << ": " << e.what() << '\n';
     } catch (const fileerror& e) {
         std::cerr << "vornconvert: " << e.what << '\n';
+    } catch (const std::bad_alloc&) {
+        std::cerr << "vornconvert: " << escaped(shown) << ": out of memory\n";
     } catch (const std::exception& e) {
-        std::cerr << "vornconvert: " << shown << ": " << e.what() << '\n';
+        std::cerr << "vornconvert: " << escaped(shown) << ": " << e.what() << '\n';
     }
     return 1;
 }

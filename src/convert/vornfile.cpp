@@ -57,9 +57,14 @@ std::string safename(std::string_view text, std::size_t max)
 {
     text = formats::trim(text);
     std::string out;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
-        const bool plain = u > 0x20 && u != 0x7f && c != ',' && c != ';' && c != ':' && c != '=';
+        // A C1 control, C2 80 to C2 9F in UTF-8, is one character.
+        const bool c1 =
+            u == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
+        i += c1 ? 1 : 0;
+        const bool plain = u > 0x20 && u != 0x7f && !c1 && c != ',' && c != ';' && c != ':' && c != '=';
         out += plain ? c : '_';
     }
     if (out.size() > max) {

@@ -46,8 +46,9 @@ struct vornplan {
     std::vector<std::vector<int>> order, symbol;
 };
 
-// text as one word of at most max bytes: white space, control characters and
-// , ; : = become '_'; a UTF-8 character is never cut in two. Empty if text is.
+// text as one word of at most max bytes: white space, control characters (C1
+// controls in UTF-8 too) and , ; : = become '_'; a UTF-8 character is never
+// cut in two. Empty if text is.
 std::string safename(std::string_view text, std::size_t max);
 
 // Throws formats::inputerror (file not set) when the chosen data do not fit a

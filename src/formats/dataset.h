@@ -5,6 +5,8 @@
 // the limits of that place.
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -80,11 +82,44 @@ struct readoptions {
 // The format names, as --format takes them.
 extern const std::vector<std::string_view> FORMATS;
 
-// Reads a file held in memory. Throws inputerror, with file set.
+// A file read in blocks as its readers reach them, or a text held whole in
+// memory. What has been read is held until a reader lets go of it, so that
+// the beginning can be read again: the format is guessed first, then the
+// file read. A read that fails throws inputerror (line 0); a buffer that
+// cannot grow throws std::bad_alloc. Neither is ever taken for the end.
+class input {
+public:
+    input() = default;
+    explicit input(std::string_view text);
+    // file stays the caller's.
+    explicit input(std::FILE* file, std::size_t block = std::size_t(1) << 16);
+
+    std::size_t start() const { return base; }  // offset of held()'s first byte
+    std::string_view held() const { return file || !buf.empty() ? std::string_view(buf) : text; }
+    bool ended() const { return file == nullptr; }
+    // Reads another block; false once there is nothing more.
+    bool more();
+    // The bytes before offset are no longer needed.
+    void letgo(std::size_t offset) { unneeded = std::max(unneeded, offset); }
+    // Everything, read to the end; only while nothing has been let go.
+    std::string_view whole();
+
+private:
+    std::string_view text;
+    std::FILE* file = nullptr;
+    std::string buf;
+    std::size_t base = 0, unneeded = 0, block = 0;
+};
+
+// Reads a file held in memory, or from an input. Throws inputerror, with
+// file set. A Genepop file is read line by line as it comes; the other
+// formats are held whole.
 dataset readany(std::string_view text, const std::string& file, const readoptions& options);
+dataset readany(input& in, const std::string& file, const readoptions& options);
 
 // The format the content looks like ("genepop", ...), or empty.
 std::string guessformat(std::string_view text);
+std::string guessformat(input& in);
 
 // Sets a STRUCTURE parameter by its mainparams key (any letter case) from its
 // text, unless keep and it is set already. Returns why the value does not fit,
@@ -98,6 +133,7 @@ void readmainparams(std::string_view text, const std::string& file, structurepar
 
 // The readers, one per format. Each throws inputerror without the file name.
 dataset readgenepop(std::string_view text);
+dataset readgenepop(input& in);
 dataset readstructure(std::string_view text, const structureparams& params);
 dataset readfstat(std::string_view text);
 dataset readgenalex(std::string_view text, const structureparams& params);

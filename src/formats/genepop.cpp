@@ -63,7 +63,7 @@ std::vector<std::string_view> splitnames(std::string_view line, bool blanks)
 
 struct nameline {
     int line;
-    std::string_view text;
+    std::string text;
 };
 
 // Digits of each locus's genotypes (2, 3, 4 or 6), set by the first typed one.
@@ -83,10 +83,10 @@ class reader {
 public:
     dataset data;
 
-    void locusnames(std::vector<nameline> lines, std::string_view title)
+    void locusnames(std::vector<nameline> lines, std::string title)
     {
         names = std::move(lines);
-        titletext = title;
+        titletext = std::move(title);
     }
 
     void startpop(std::string_view name, int line)
@@ -108,15 +108,15 @@ public:
         const std::size_t comma = text.find(',');
         pending = true;
         current = {std::string(trim(text.substr(0, comma))), line, {}};
-        tokens = words(text.substr(comma + 1));
+        genotext.assign(text.substr(comma + 1));
     }
 
     bool continuation(std::string_view text)
     {
         if (!pending || !genotypes(text))
             return false;
-        for (const auto w : words(text))
-            tokens.push_back(w);
+        genotext += ' ';
+        genotext += text;
         return true;
     }
 
@@ -129,10 +129,10 @@ public:
 
 private:
     std::vector<nameline> names;
-    std::string_view titletext;
+    std::string titletext;
     bool pending = false;
     individual current;
-    std::vector<std::string_view> tokens;
+    std::string genotext;  // the genotypes of current, its lines joined
     std::vector<width> widths;
     alleletables alleles;
 
@@ -189,6 +189,7 @@ private:
         if (!pending)
             return;
         pending = false;
+        const auto tokens = words(genotext);
         if (data.loci.empty())
             resolveloci(tokens.size());
         const std::size_t nloci = data.loci.size();
@@ -289,11 +290,19 @@ private:
 
 dataset readgenepop(std::string_view text)
 {
-    linereader in(text);
+    input whole(text);
+    return readgenepop(whole);
+}
+
+// Line by line, letting go of each line once read: only the locus names and
+// the current individual's lines are kept as text.
+dataset readgenepop(input& source)
+{
+    linereader in(source, true);
     std::string_view line;
     if (!in.next(line))
         throw inputerror(0, "the file is empty: expected a title line, locus names and populations");
-    const std::string_view title = trim(line);
+    std::string title(trim(line));
 
     reader r;
     r.data.format = "Genepop";
@@ -310,12 +319,12 @@ dataset readgenepop(std::string_view text)
                                             quote(trim(line)) +
                                             ": the 'Pop' line before the first population is missing");
         } else {
-            names.push_back({in.number, line});
+            names.push_back({in.number, std::string(line)});
         }
     }
     if (!inpops)
         throw inputerror(in.number, "end of file: expected a 'Pop' line and a population");
-    r.locusnames(std::move(names), title);
+    r.locusnames(std::move(names), std::move(title));
     r.startpop(popname, in.number);
 
     while (in.next(line)) {

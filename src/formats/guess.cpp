@@ -12,7 +12,7 @@ const std::vector<std::string_view> FORMATS = {"genepop", "structure", "fstat", 
 namespace {
 
 // First line "[Profile]", comments and blank lines aside.
-bool arlequin(std::string_view text)
+bool arlequin(input& text)
 {
     linereader in(text);
     std::string_view line;
@@ -26,7 +26,7 @@ bool arlequin(std::string_view text)
 
 // Four numbers, the last 1 to 3, then as many locus names as the second says,
 // then a row of a sample and one genotype per locus.
-bool fstat(std::string_view text)
+bool fstat(input& text)
 {
     linereader in(text);
     std::string_view line;
@@ -50,7 +50,7 @@ bool fstat(std::string_view text)
 
 // Row 1: loci, samples, populations and the population sizes, which add up to
 // the samples.
-bool genalex(std::string_view text)
+bool genalex(input& text)
 {
     linereader in(text);
     std::string_view line;
@@ -76,7 +76,7 @@ bool genalex(std::string_view text)
 }
 
 // A "Pop" line after the first line.
-bool genepop(std::string_view text)
+bool genepop(input& text)
 {
     linereader in(text);
     std::string_view line, name;
@@ -89,7 +89,7 @@ bool genepop(std::string_view text)
 
 // A table: every row of 3 cells or more, the last a number; the first row
 // may be a row of names.
-bool structure(std::string_view text)
+bool structure(input& text)
 {
     linereader in(text);
     std::string_view line;
@@ -114,7 +114,7 @@ bool structure(std::string_view text)
     return rows >= 2 || firstfits;
 }
 
-std::string firstline(std::string_view text)
+std::string firstline(input& text)
 {
     linereader in(text);
     std::string_view line;
@@ -152,6 +152,13 @@ void distinct(dataset& data)
 
 std::string guessformat(std::string_view text)
 {
+    input in(text);
+    return guessformat(in);
+}
+
+// Each guess reads the lines it needs from the start.
+std::string guessformat(input& text)
+{
     if (arlequin(text))
         return "arlequin";
     if (genalex(text))
@@ -167,11 +174,19 @@ std::string guessformat(std::string_view text)
 
 dataset readany(std::string_view text, const std::string& file, const readoptions& options)
 {
+    input in(text);
+    return readany(in, file, options);
+}
+
+dataset readany(input& in, const std::string& file, const readoptions& options)
+{
     try {
-        const std::string format = options.format.empty() ? guessformat(text) : options.format;
+        const std::string format = options.format.empty() ? guessformat(in) : options.format;
         dataset data;
+        // Genepop is read as it comes; the other readers take the whole text.
+        const std::string_view text = format == "genepop" ? std::string_view() : in.whole();
         if (format == "genepop")
-            data = readgenepop(text);
+            data = readgenepop(in);
         else if (format == "structure")
             data = readstructure(text, options.structure);
         else if (format == "fstat")
@@ -184,7 +199,7 @@ dataset readany(std::string_view text, const std::string& file, const readoption
             throw inputerror(
                 0, "not a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file as far as its content "
                    "shows (its first line: " +
-                       firstline(text) + "); --format NAME reads it as one of them");
+                       firstline(in) + "); --format NAME reads it as one of them");
         if (data.loci.empty() || data.pops.empty())
             throw inputerror(0, data.loci.empty() ? "no loci" : "no individuals");
         distinct(data);

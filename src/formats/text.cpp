@@ -1,6 +1,8 @@
 #include "formats/text.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include "core/escape.h"
 
@@ -136,25 +138,102 @@ std::string count(std::size_t n, std::string_view one, std::string_view many)
     return num(n) + " " + std::string(n == 1 ? one : many);
 }
 
-linereader::linereader(std::string_view text) : rest(text)
+input::input(std::string_view text) : text(text)
 {
-    if (rest.starts_with("\xEF\xBB\xBF"))
-        rest.remove_prefix(3);
+}
+
+input::input(std::FILE* file, std::size_t block) : file(file), block(block)
+{
+}
+
+bool input::more()
+{
+    if (file == nullptr)
+        return false;
+    // What is let go leaves the buffer once it is half of it, so that moving
+    // the rest down costs no more than reading it did.
+    if (unneeded > base && unneeded - base >= buf.size() / 2) {
+        buf.erase(0, unneeded - base);
+        base = unneeded;
+    }
+    const std::size_t old = buf.size();
+    buf.resize(old + block);
+    const std::size_t got = std::fread(buf.data() + old, 1, block, file);
+    const int err = errno;
+    buf.resize(old + got);
+    if (got < block) {
+        if (std::ferror(file))
+            throw inputerror(0, std::string("read error: ") + std::strerror(err));
+        file = nullptr;
+    }
+    return got > 0;
+}
+
+std::string_view input::whole()
+{
+    if (base > 0)
+        throw std::logic_error("input::whole after letting go");
+    // A file that can tell its size is read into a buffer of that size.
+    if (const long here = file ? std::ftell(file) : -1; here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
+        const long end = std::ftell(file);
+        if (std::fseek(file, here, SEEK_SET) != 0)
+            throw inputerror(0, std::string("read error: ") + std::strerror(errno));
+        if (end > here)
+            buf.reserve(buf.size() + static_cast<std::size_t>(end - here) + block);
+    }
+    while (more()) {
+    }
+    return held();
+}
+
+linereader::linereader(std::string_view text) : own(text), in(&own), letgo(false)
+{
+    if (text.starts_with("\xEF\xBB\xBF"))
+        pos = 3;
+}
+
+linereader::linereader(input& source, bool letgo) : in(&source), letgo(letgo)
+{
+    while (in->held().size() < 3 && in->more()) {
+    }
+    if (in->held().starts_with("\xEF\xBB\xBF"))
+        pos = 3;
 }
 
 bool linereader::next(std::string_view& line)
 {
-    if (rest.empty())
-        return false;
-    const std::size_t end = rest.find_first_of("\r\n");
-    line = rest.substr(0, end);
-    if (end == std::string_view::npos)
-        rest = {};
-    else
-        rest.remove_prefix(end +
-                           (rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n' ? 2 : 1));
-    ++number;
-    return true;
+    for (;;) {
+        if (letgo) {
+            in->letgo(pos);
+            // Blanks at the start of a line go as they come.
+            const std::string_view rest = in->held().substr(pos - in->start());
+            const std::size_t text = rest.find_first_not_of(" \t\v\f");
+            pos += std::min(text, rest.size());
+            if (text == std::string_view::npos && in->more())
+                continue;
+        }
+        const std::string_view rest = in->held().substr(pos - in->start());
+        const std::size_t end = rest.find_first_of("\r\n", scanned);
+        // A CR at the end of what is read may be the first half of a CR LF.
+        if (end != std::string_view::npos && (end + 1 < rest.size() || rest[end] == '\n' || in->ended())) {
+            line = rest.substr(0, end);
+            pos += end + (rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n' ? 2 : 1);
+            scanned = 0;
+            ++number;
+            return true;
+        }
+        if (in->ended()) {
+            if (rest.empty())
+                return false;
+            line = rest;
+            pos += rest.size();
+            scanned = 0;
+            ++number;
+            return true;
+        }
+        scanned = std::min(end, rest.size());
+        in->more();
+    }
 }
 
 int alleletables::index(dataset& data, std::size_t l, std::string_view label)

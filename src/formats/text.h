@@ -34,14 +34,27 @@ std::string num(std::size_t n);
 std::string count(std::size_t n, std::string_view one, std::string_view many);
 
 // The lines of a text, ended by LF, CR LF or CR alone; a UTF-8 byte order mark
-// at the start is dropped. number counts from 1.
-struct linereader {
+// at the start is dropped. number counts from 1. Each reader starts at the
+// beginning of its input; a line stays valid until the next call of next.
+// A reader that lets go lets go of each line when the next is asked for, and
+// of the blanks (space, tab, VT, FF) that begin a line as they are read,
+// which its lines then lack: it holds no more of a file than the longest
+// line without them.
+class linereader {
+public:
     explicit linereader(std::string_view text);
+    explicit linereader(input& in, bool letgo = false);
+    linereader(const linereader&) = delete;
+    linereader& operator=(const linereader&) = delete;
     bool next(std::string_view& line);
     int number = 0;
 
 private:
-    std::string_view rest;
+    input own;  // a text in memory
+    input* in;
+    bool letgo;
+    std::size_t pos = 0;      // offset of the next line
+    std::size_t scanned = 0;  // bytes from pos known to hold no line end
 };
 
 // The allele tables of the loci of a data set being read: the index of an

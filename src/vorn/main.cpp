@@ -96,6 +96,11 @@ void run()
         std::cout << static_cast<double>(std::sqrt(variance));
     else
         std::cout << "nan";
+
+    // A result that did not reach standard output (a full disk, a closed
+    // descriptor) is reported, so that a script does not take it for none.
+    if (!std::cout.flush())
+        throw failure("\nError: could not write to standard output");
 }
 
 }  // namespace
