@@ -86,8 +86,10 @@ int main(int argc, char** argv)
         const double t1 = cpu();
         buildtables(data.get(), &tab);
         const double t2 = cpu();
+        const counts c = fromrecord(*data);
+        const problem pr = recordproblem(c, &tab);
         engine e;
-        prepare(e, data.get(), &tab, wholedata(data.get()));
+        prepare(e, pr);
         const double t3 = cpu();
         float theta = 0.0f;
         std::string result;

@@ -110,8 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     trials.clear();
     fuzz::require(found == root(recorded, d, plain), "the plain loops disagree on whether there is a root");
 
+    const counts c = fromrecord(*d);
+    const problem pr = recordproblem(c, &tab);
     engine e;
-    prepare(e, d, &tab, wholedata(d));
+    prepare(e, pr);
     for (const float x : trials)
         checkfast(e, d, x);
     if (size % 3 == 0)

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -15,44 +14,45 @@ namespace {
 using v4 = double __attribute__((vector_size(32)));
 using i4 = std::int32_t __attribute__((vector_size(16)));
 using b4 = std::uint8_t __attribute__((vector_size(4)));
-using h4 = std::uint16_t __attribute__((vector_size(8)));
 
-// Weights of a run are at most this.
-constexpr int MAXWEIGHT = 65535;
+// Weights of a run are spread out as 32-bit integers; a problem with a
+// larger weight (more than 2^31 population-locus pairs, counting the
+// locus weights) leaves every sign to the exact sum.
+constexpr std::int64_t MAXWEIGHT = std::numeric_limits<std::int32_t>::max();
 
 // A run whose segments are this short on average, and whose weights fit a
 // byte, keeps one weight per i.
-constexpr int DENSE = 4;
+constexpr std::int64_t DENSE = 4;
 
 // A size at which members of a run end, and their total weight.
 struct end {
-    int size;
-    int drop;
+    std::int64_t size;
+    std::int64_t drop;
 };
 
 // The distinct positive sizes among n members, in ascending order, each with
 // the total weight of the members of that size; returns how many. Small
 // sizes are sorted by tallying them.
-int distinct(const int* size, const int* weight, int n, end* out)
+std::size_t distinct(const std::int64_t* size, const std::int64_t* weight, std::size_t n, end* out)
 {
-    int most = 0;
-    for (int m = 0; m < n; ++m)
+    std::int64_t most = 0;
+    for (std::size_t m = 0; m < n; ++m)
         most = std::max(most, size[m]);
-    constexpr int TALLY = 4096;
-    int k = 0;
+    constexpr std::int64_t TALLY = 4096;
+    std::size_t k = 0;
     if (most < TALLY) {
-        int tally[TALLY];
+        std::int64_t tally[TALLY];
         std::fill(tally, tally + most + 1, 0);
-        for (int m = 0; m < n; ++m)
+        for (std::size_t m = 0; m < n; ++m)
             tally[size[m]] += weight[m];
-        for (int c = 1; c <= most; ++c) {
+        for (std::int64_t c = 1; c <= most; ++c) {
             out[k] = {c, tally[c]};
             k += tally[c] != 0;
         }
         return k;
     }
-    std::vector<std::pair<int, int>> members;
-    for (int m = 0; m < n; ++m)
+    std::vector<std::pair<std::int64_t, std::int64_t>> members;
+    for (std::size_t m = 0; m < n; ++m)
         if (size[m] > 0)
             members.emplace_back(size[m], weight[m]);
     std::sort(members.begin(), members.end());
@@ -65,52 +65,14 @@ int distinct(const int* size, const int* weight, int n, end* out)
     return k;
 }
 
-// The distinct positive sample sizes of the subset's population-locus pairs,
-// ascending, each with the total weight of the pairs of that size.
-std::vector<end> sampleends(const tables* t, const subset& s)
-{
-    int most = 0;
-    for (int j = 0; j < s.nloci; ++j)
-        for (int q = 0; q < s.npops; ++q)
-            if (s.weight[j] > 0)
-                most = std::max(most, t->ngenes[s.pops[q]][s.loci[j]]);
-    std::vector<end> ends;
-    constexpr int TALLY = 1 << 16;
-    if (most < TALLY) {
-        std::vector<int> tally(static_cast<std::size_t>(most) + 1);
-        for (int j = 0; j < s.nloci; ++j)
-            for (int q = 0; q < s.npops; ++q)
-                if (s.weight[j] > 0)
-                    tally[static_cast<std::size_t>(t->ngenes[s.pops[q]][s.loci[j]])] += s.weight[j];
-        for (int c = 1; c <= most; ++c)
-            if (tally[static_cast<std::size_t>(c)] != 0)
-                ends.push_back({c, tally[static_cast<std::size_t>(c)]});
-        return ends;
-    }
-    std::vector<std::pair<int, int>> pairs;
-    for (int j = 0; j < s.nloci; ++j)
-        for (int q = 0; q < s.npops; ++q)
-            if (const int n = t->ngenes[s.pops[q]][s.loci[j]]; n > 0 && s.weight[j] > 0)
-                pairs.emplace_back(n, s.weight[j]);
-    std::sort(pairs.begin(), pairs.end());
-    for (const auto& [n, w] : pairs) {
-        if (!ends.empty() && ends.back().size == n)
-            ends.back().drop += w;
-        else
-            ends.push_back({n, w});
-    }
-    return ends;
-}
-
 // A segment of a run: length values of i at the run's current weight, which
 // then drops. Both fit a byte; longer segments and larger drops are split.
-void addsegment(engine& e, int length, int drop)
+void addsegment(engine& e, std::int64_t length, std::int64_t drop)
 {
-    for (; length > 255; length -= 255) {
+    for (; length > 255; length -= 255)
         e.segments.push_back({255, 0});
-    }
     do {
-        const int d = std::min(drop, 255);
+        const std::int64_t d = std::min<std::int64_t>(drop, 255);
         e.segments.push_back({static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(d)});
         drop -= d;
         length = 0;
@@ -120,19 +82,19 @@ void addsegment(engine& e, int length, int drop)
 // The run of terms 1/(theta + i/f) whose weight w(i) is the total weight of
 // the members with more than i: for i below the first end every member
 // counts, and each end lowers the weight by its drop.
-run makerun(engine& e, float f, const end* ends, int n)
+series makerun(engine& e, float f, const end* ends, std::size_t n)
 {
-    run ru;
+    series ru;
     ru.f = f;
-    int w = 0;
-    for (int k = 0; k < n; ++k)
+    std::int64_t w = 0;
+    for (std::size_t k = 0; k < n; ++k)
         w += ends[k].drop;
-    ru.weight = static_cast<std::uint16_t>(w);
+    ru.weight = w;
     const std::int64_t most = n > 0 ? ends[n - 1].size : 0;
-    ru.dense = w <= 255 && most <= static_cast<std::int64_t>(DENSE) * n;
-    ru.first = static_cast<std::int32_t>(ru.dense ? e.dense.size() : e.segments.size());
-    int done = 0;
-    for (int k = 0; k < n; ++k) {
+    ru.dense = w <= 255 && most <= DENSE * static_cast<std::int64_t>(n);
+    ru.first = static_cast<std::int64_t>(ru.dense ? e.dense.size() : e.segments.size());
+    std::int64_t done = 0;
+    for (std::size_t k = 0; k < n; ++k) {
         if (ru.dense)
             e.dense.insert(e.dense.end(), static_cast<std::size_t>(ends[k].size - done),
                            static_cast<std::uint8_t>(w));
@@ -144,9 +106,9 @@ run makerun(engine& e, float f, const end* ends, int n)
     if (ru.dense) {
         // Zeros up to a whole number of lanes.
         e.dense.resize((e.dense.size() + 3) & ~std::size_t{3}, 0);
-        ru.count = static_cast<std::int32_t>(e.dense.size()) - ru.first;
+        ru.count = static_cast<std::int64_t>(e.dense.size()) - ru.first;
     } else {
-        ru.count = static_cast<std::int32_t>(e.segments.size()) - ru.first;
+        ru.count = static_cast<std::int64_t>(e.segments.size()) - ru.first;
     }
     return ru;
 }
@@ -178,18 +140,19 @@ bool arithmeticok()
     std::memcpy(&x, w, sizeof x);
     return __builtin_convertvector(x, i4);
 }
-[[gnu::always_inline]] inline i4 widen(const std::uint16_t* w)
+[[gnu::always_inline]] inline i4 widen(const std::int32_t* w)
 {
-    h4 x;
+    i4 x;
     std::memcpy(&x, w, sizeof x);
-    return __builtin_convertvector(x, i4);
+    return x;
 }
 
 // acc += w[q] / (r i + theta) for q below n, a multiple of 4, with i moving on.
 template <typename Weight>
-[[gnu::always_inline]] inline void addterms(v4& acc, v4& i, const Weight* w, int n, double r, double theta)
+[[gnu::always_inline]] inline void addterms(v4& acc, v4& i, const Weight* w, std::int64_t n, double r,
+                                            double theta)
 {
-    for (int q = 0; q < n; q += 4) {
+    for (std::int64_t q = 0; q < n; q += 4) {
         acc += __builtin_convertvector(widen(w + q), v4) / (r * i + theta);
         i += 4.0;
     }
@@ -200,7 +163,7 @@ template <typename Weight>
 // segment writes its weight 32 copies at a time and moves on by its length,
 // so that a short segment costs no branch. The chunk is long enough that its
 // stores have left the store buffer before the terms read them back.
-[[gnu::always_inline]] inline void addrun(v4& acc, double theta, const run& ru, const engine& e)
+[[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
 {
     const double r = 1.0 / static_cast<double>(ru.f);
     v4 i = {0.0, 1.0, 2.0, 3.0};
@@ -209,19 +172,19 @@ template <typename Weight>
         return;
     }
     constexpr int CHUNK = 1024;
-    std::uint16_t w[CHUNK + 256 + 32];
+    std::int32_t w[CHUNK + 256 + 32];
     int fill = 0;
-    int weight = ru.weight;
-    for (int s = ru.first; s < ru.first + ru.count; ++s) {
-        const int length = e.segments[static_cast<std::size_t>(s)].len;
+    auto weight = static_cast<std::int32_t>(ru.weight);
+    for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
+        const segment sg = e.segments[static_cast<std::size_t>(s)];
         int done = 0;
         do {
             for (int j = 0; j < 32; ++j)
-                w[fill + done + j] = static_cast<std::uint16_t>(weight);
+                w[fill + done + j] = weight;
             done += 32;
-        } while (done < length);
-        fill += length;
-        weight -= e.segments[static_cast<std::size_t>(s)].drop;
+        } while (done < sg.len);
+        fill += sg.len;
+        weight -= sg.drop;
         if (fill >= CHUNK) {
             const int n = fill & ~3;
             addterms(acc, i, w, n, r, theta);
@@ -246,7 +209,7 @@ double lanesum(const v4& acc)
     double a = 0.0;
     for (std::size_t j = 0; j + 1 < e.lstart.size(); ++j) {
         v4 acc = {};
-        for (std::int32_t k = e.lstart[j]; k < e.lstart[j + 1]; ++k)
+        for (std::int64_t k = e.lstart[j]; k < e.lstart[j + 1]; ++k)
             addrun(acc, theta, e.runs[static_cast<std::size_t>(k)], e);
         a += lanesum(acc);
     }
@@ -267,105 +230,121 @@ std::pair<double, double> partsbase(const engine& e, double theta)
 }
 #endif
 
-// The log-terms of a run: the sum over i of w(i) log(theta f + i).
-long double logrun(const engine& e, const run& ru, double theta)
+// The log-terms of a run: the sum over i of w(i) log(x + i), x = theta f.
+// Summed by parts: the members of size n contribute L(n) = log x + ... +
+// log(x + n - 1) each, so the sum is that of drop times L(n) over the
+// places n where the weight drops. L grows by the logarithm of products of
+// up to 16 factors, each product rounded 15 times at most, and is taken
+// whole wherever the weight drops.
+long double logrun(const engine& e, const series& ru, double theta)
 {
-    const double f = ru.f;
-    long double sum = 0.0L;
+    const double x = theta * static_cast<double>(ru.f);
+    long double sum = 0.0L, l = 0.0L;
+    double product = 1.0;
+    int factors = 0;
     std::int64_t i = 0;
-    const auto add = [&](int length, int weight) {
-        long double part = 0.0L;
-        for (int n = 0; n < length; ++n, ++i)
-            part += std::log(theta * f + static_cast<double>(i));
-        sum += weight * part;
+    const auto upto = [&](std::int64_t n) {
+        for (; i < n; ++i) {
+            product *= x + static_cast<double>(i);
+            if (++factors == 16 || product > 0x1p600) {
+                l += std::log(product);
+                product = 1.0;
+                factors = 0;
+            }
+        }
     };
-    int weight = ru.weight;
-    for (int s = ru.first; s < ru.first + ru.count; ++s) {
+    const auto drop = [&](std::int64_t d) {
+        if (d == 0)
+            return;
+        if (factors > 0) {
+            l += std::log(product);
+            product = 1.0;
+            factors = 0;
+        }
+        sum += static_cast<long double>(d) * l;
+    };
+    std::int64_t weight = ru.weight;
+    for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
         const auto k = static_cast<std::size_t>(s);
         if (ru.dense) {
-            add(1, e.dense[k]);
+            upto(s - ru.first);
+            drop(weight - e.dense[k]);
+            weight = e.dense[k];
         } else {
-            add(e.segments[k].len, weight);
+            upto(i + e.segments[k].len);
+            drop(e.segments[k].drop);
             weight -= e.segments[k].drop;
         }
     }
+    upto(ru.dense ? ru.count : i);
+    drop(weight);
     return sum;
 }
 
 }  // namespace
 
-subset wholedata(const datastr* data)
+void prepare(engine& e, const problem& pr)
 {
-    subset s;
-    s.npops = data->npops;
-    for (int p = 1; p <= data->npops; ++p)
-        s.pops[p - 1] = p;
-    s.nloci = data->nloci;
-    for (int l = 1; l <= data->nloci; ++l) {
-        s.loci[l - 1] = l;
-        s.weight[l - 1] = 1;
-    }
-    return s;
-}
-
-void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
-{
-    e.data = data;
-    e.tab = t;
-    e.sel = s;
+    e.pr = &pr;
     e.runs.clear();
     e.lstart.clear();
     e.segments.clear();
     e.dense.clear();
     e.fastsigns = 0;
     e.exactsigns = 0;
-
-    int totalweight = 0;
-    for (int j = 0; j < s.nloci; ++j)
-        totalweight += std::max(s.weight[j], 0);
-    if (static_cast<std::int64_t>(totalweight) * std::max(s.npops, 1) > MAXWEIGHT)
-        throw std::invalid_argument("prepare: locus weights too large for the number of populations");
+    const counts& c = *pr.c;
+    const std::size_t npops = pr.pops.size();
+    const std::size_t nloci = pr.loci.size();
 
     // Room for every run at once: a run has at most one segment per
     // population (split segments aside), and a dense run at most DENSE + 1
     // weights per population. What is reserved but not used is never touched.
     std::size_t alleles = 0;
-    for (int j = 0; j < s.nloci; ++j)
-        alleles += static_cast<std::size_t>(data->nalleles[s.loci[j]]);
-    const auto members = static_cast<std::size_t>(s.npops);
+    for (std::size_t j = 0; j < nloci; ++j)
+        if (pr.weightof(j) > 0)
+            alleles += static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(pr.loci[j])]);
     e.runs.reserve(alleles);
-    e.segments.reserve(alleles * members + 1);
-    e.dense.reserve(alleles * (DENSE + 1) * members + 4);
+    e.segments.reserve(alleles * npops + 1);
+    e.dense.reserve(alleles * (DENSE + 1) * npops + 4);
 
-    // Each allele's counts in the subset's populations, with the locus weight.
-    int counts[MAXALLELES][MAXPOPS];
-    int w[MAXPOPS];
-    end ends[MAXPOPS];
+    // Each allele's counts in the problem's populations, with the locus
+    // weight; each pair's genes, for the sample part.
+    std::vector<std::int64_t> n(npops), w(npops);
+    std::vector<std::int64_t> genes(npops * nloci), pairweight(npops * nloci);
+    std::vector<end> ends(std::max(npops, nloci * npops));
     std::int64_t mostlanes = 0;  // lane additions of the busiest locus
-    for (int j = 0; j < s.nloci; ++j) {
-        e.lstart.push_back(static_cast<std::int32_t>(e.runs.size()));
-        const int l = s.loci[j];
-        const int nalleles = data->nalleles[l];
-        if (s.weight[j] <= 0)
+    std::int64_t heaviest = 0;   // the largest weight of any run
+    for (std::size_t j = 0; j < nloci; ++j) {
+        e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
+        const int l = pr.loci[j];
+        const int nalleles = c.nalleles[static_cast<std::size_t>(l)];
+        const int weight = pr.weightof(j);
+        if (weight <= 0)
             continue;
-        std::fill(w, w + s.npops, s.weight[j]);
-        for (int q = 0; q < s.npops; ++q)
-            for (int k = 1; k <= nalleles; ++k)
-                counts[k][q] = data->allelecount[s.pops[q]][l][k];
+        std::fill(w.begin(), w.end(), weight);
         std::int64_t lanes = 0;
-        for (int k = 1; k <= nalleles; ++k) {
-            const int n = distinct(counts[k], w, s.npops, ends);
-            if (n == 0)
+        for (int k = 0; k < nalleles; ++k) {
+            for (std::size_t q = 0; q < npops; ++q) {
+                n[q] = c.at(pr.pops[q], l)[k];
+                genes[j * npops + q] += n[q];
+            }
+            const std::size_t m = distinct(n.data(), w.data(), npops, ends.data());
+            if (m == 0)
                 continue;
-            e.runs.push_back(makerun(e, t->freq[l][k], ends, n));
-            lanes += lanesteps(ends[n - 1].size);
+            e.runs.push_back(makerun(e, pr.freq[static_cast<std::size_t>(l)][static_cast<std::size_t>(k)],
+                                     ends.data(), m));
+            heaviest = std::max(heaviest, e.runs.back().weight);
+            lanes += lanesteps(ends[m - 1].size);
         }
+        for (std::size_t q = 0; q < npops; ++q)
+            pairweight[j * npops + q] = weight;
         mostlanes = std::max(mostlanes, lanes);
     }
-    e.lstart.push_back(static_cast<std::int32_t>(e.runs.size()));
-    const std::vector<end> pairs = sampleends(t, s);
-    e.sample = makerun(e, 1.0f, pairs.data(), static_cast<int>(pairs.size()));
-    const std::int64_t most = pairs.empty() ? 0 : pairs.back().size;
+    e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
+    const std::size_t m = distinct(genes.data(), pairweight.data(), genes.size(), ends.data());
+    e.sample = makerun(e, 1.0f, ends.data(), m);
+    heaviest = std::max(heaviest, e.sample.weight);
+    const std::int64_t most = m > 0 ? ends[m - 1].size : 0;
 
     // The bound (docs/bound.md): each term of the fast sum is rounded 4
     // times before it is added (1/f, times i, plus theta, the weight divided
@@ -374,13 +353,16 @@ void prepare(engine& e, const datastr* data, const tables* t, const subset& s)
     // Each term of the exact sum is rounded 4 times, goes through the
     // additions of its pair's allele or sample part, their difference, the
     // product with the locus weight and the sum over all pairs.
-    const std::int64_t faststeps = 4 + std::max(mostlanes + 2 + s.nloci, lanesteps(most) + 2) + 1;
-    const std::int64_t exactsteps = 4 + most + 1 + 1 + static_cast<std::int64_t>(s.npops) * s.nloci;
+    const auto pairs = static_cast<std::int64_t>(npops * nloci);
+    const std::int64_t faststeps =
+        4 + std::max(mostlanes + 2 + static_cast<std::int64_t>(nloci), lanesteps(most) + 2) + 1;
+    const std::int64_t exactsteps = 4 + most + 1 + 1 + pairs;
     const double u = std::numeric_limits<double>::epsilon();
     const double ul = static_cast<double>(std::numeric_limits<long double>::epsilon());
     const double fastpart = static_cast<double>(faststeps) * u;
     const double exactpart = static_cast<double>(exactsteps) * ul;
-    e.fast = arithmeticok() && fastpart < 1e-3 && exactpart < 1e-3;
+    e.fast = arithmeticok() && fastpart < 1e-3 && exactpart < 1e-3 && heaviest <= MAXWEIGHT &&
+             most < (std::int64_t{1} << 53);
     e.coef = 1.01 * (fastpart + exactpart);
 }
 
@@ -400,7 +382,7 @@ fastsum fastscore(const engine& e, float theta)
 long double loglik(const engine& e, double theta)
 {
     long double a = 0.0L;
-    for (const run& ru : e.runs)
+    for (const series& ru : e.runs)
         a += logrun(e, ru, theta);
     return a - logrun(e, e.sample, theta);
 }

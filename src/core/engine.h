@@ -10,26 +10,21 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/datastr.h"
-#include "core/tables.h"
+#include "core/counts.h"
 
-// What to fit: populations and loci by number (from 1), and how often each
-// locus counts: 1 for a plain fit, the number of draws of the locus in a
-// bootstrap replicate over loci, 0 to leave it out. The exact sums run over
-// the populations, then the loci, in the order given here. The weights'
-// total times the number of populations may not exceed 65535 (a replicate
-// of up to 99 loci of up to 99 populations is well inside); prepare throws
-// std::invalid_argument otherwise.
-struct subset {
-    int npops = 0;
-    int pops[MAXPOPS] = {};
-    int nloci = 0;
-    int loci[MAXLOCI] = {};
-    int weight[MAXLOCI] = {};  // weight[j] belongs to loci[j]
+// What to fit: some populations and loci of a count table, each locus
+// counted a number of times, held to the given pooled frequencies. The exact
+// sums run over the populations (outer), then the loci, in the order given.
+struct problem {
+    const counts* c = nullptr;
+    std::vector<int> pops;    // populations in the fit, in the order the sums run
+    std::vector<int> loci;    // loci in the fit, in the order the sums run
+    std::vector<int> weight;  // times each entry of loci counts (0: left out); empty: once each
+    // freq[l][k]: pooled share of allele k at locus l (every locus of the table).
+    std::vector<std::vector<float>> freq;
+
+    int weightof(std::size_t j) const { return weight.empty() ? 1 : weight[j]; }
 };
-
-// Every population and every locus of the data set, each once: vorn's fit.
-subset wholedata(const datastr* data);
 
 // The terms w(i) / (theta + r i) for i = 0, 1, ..., where r = 1/f and w is a
 // step function. An allele's run has w(i) the number of populations (times
@@ -37,36 +32,36 @@ subset wholedata(const datastr* data);
 // f = 1 and w(i) the number of population-locus pairs (times the locus
 // weight) with more than i genes. The weights are kept as segments, from
 // weight on: a segment covers len consecutive values of i, after which the
-// weight drops by drop; or, when the run's segments are short (dense), as
-// one weight per i in dense[], with zeros up to a multiple of 4.
+// weight drops by drop (longer segments and larger drops are split); or, when
+// the run's segments are short and its weights fit a byte (dense), as one
+// weight per i in dense[], with zeros up to a multiple of 4.
 struct segment {
     std::uint8_t len;
     std::uint8_t drop;
 };
-struct run {
+struct series {
     float f = 1.0f;
-    std::uint16_t weight = 0;
+    std::int64_t weight = 0;
     bool dense = false;
-    std::int32_t first = 0;  // into segments, or into dense
-    std::int32_t count = 0;  // segments, or weights
+    std::int64_t first = 0;  // into segments, or into dense
+    std::int64_t count = 0;  // segments, or weights
 };
 
 struct engine {
-    const datastr* data = nullptr;
-    const tables* tab = nullptr;
-    subset sel;
+    const problem* pr = nullptr;
 
-    // The allele runs locus by locus: those of sel.loci[j] are
+    // The allele runs locus by locus: those of pr->loci[j] are
     // runs[lstart[j]] up to runs[lstart[j + 1]]. sample is the sample part.
-    std::vector<run> runs;
-    std::vector<std::int32_t> lstart;
-    run sample;
+    std::vector<series> runs;
+    std::vector<std::int64_t> lstart;
+    series sample;
     std::vector<segment> segments;
     std::vector<std::uint8_t> dense;
 
     // The fast sum's bound is coef times the sum of the magnitudes of its
     // two parts (see fastscore). fast is false where the arithmetic does not
-    // give what the bound assumes; every sign then comes from the exact sum.
+    // give what the bound assumes, or a weight does not fit the fast sum's
+    // 32-bit lanes; every sign then comes from the exact sum.
     double coef = 0.0;
     bool fast = false;
 
@@ -81,36 +76,40 @@ struct engine {
     long exactsigns = 0;
 };
 
-// Arranges the counts of the subset for evaluation. The engine keeps the
-// pointers to data and tables, which must outlive it.
-void prepare(engine& e, const datastr* data, const tables* t, const subset& s);
+// Arranges the counts of the problem for evaluation. The engine keeps a
+// pointer to the problem, which must outlive it and stay unchanged.
+void prepare(engine& e, const problem& pr);
 
-// The fast score: |value - score(e, theta)| <= bound holds for the exact
-// extended-precision sum before its rounding to single precision, and bound
-// is never below 2^-140, so a value beyond the bound also fixes the sign of
-// the rounded score. bound is infinite when e.fast is false.
+// The fast score: |value - exactsum(e, theta)| <= bound, and bound is never
+// below 2^-140, so a value beyond the bound also fixes the sign of the
+// score rounded to single precision. bound is infinite when e.fast is false.
 struct fastsum {
     double value = 0.0;
     double bound = 0.0;
 };
 fastsum fastscore(const engine& e, float theta);
 
-// The exact score of the subset, summed as likelihood sums the whole data
-// set (for wholedata it is likelihood's value, to the bit), and the variance
-// likewise, equal to var's for wholedata.
+// The exact score of the problem, the plain loops' extended-precision sum to
+// the bit: over populations (outer) and loci, each pair's allele part (its
+// alleles in order, each allele's copies i = 0, 1, ... as 1/((1/f) i + theta))
+// less its sample part (1/(theta + i) for each gene), times the locus weight.
+// score is that sum rounded to single precision; var is -1 over the same sum
+// of the squared terms, with the difference reversed.
+long double exactsum(const engine& e, float theta);
 float score(const engine& e, float theta);
 long double var(const engine& e, float theta);
+long double information(const engine& e, float theta);  // minus the sum of squared terms
 
 // The sign of score(e, theta): -1, 0 or 1. From the fast sum where its bound
 // settles it, otherwise from the exact sum.
 int scoresign(engine& e, float theta);
 
-// rtbis on the score of the subset: the same trial points and the same result
-// as rtbis(likelihood, ...) on the same sums, and the same failures.
+// rtbis on the score of the problem: the same trial points and the same
+// result as rtbis on the plain loops' score, and the same failures.
 float rtbis(engine& e, float x1, float x2, float xacc);
 
 // The log-likelihood at theta, up to terms that do not depend on theta: over
-// population-locus pairs, the sum of log(theta f_k + i) over the alleles'
-// copies minus the sum of log(theta + i) over the pair's genes, each
-// distinct term computed once, summed in extended precision.
+// population-locus pairs, times the locus weight, the sum of log(theta f_k + i)
+// over the alleles' copies minus the sum of log(theta + i) over the pair's
+// genes, each distinct term computed once, summed in extended precision.
 long double loglik(const engine& e, double theta);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "core/engine.h"
@@ -18,7 +19,7 @@ constexpr int CHUNK = 512;
 // in extended precision; squared for the information. With r = 1 it is the
 // term 1/(theta + i) of the sample part, to the bit.
 template <bool Squared>
-inline long double term(long double theta, long double r, int i)
+inline long double term(long double theta, long double r, std::int64_t i)
 {
     const long double t = 1.0L / (r * i + theta);
     return Squared ? t * t : t;
@@ -29,22 +30,22 @@ inline long double term(long double theta, long double r, int i)
 // Every entry adds the same terms in the same order, so one running sum
 // serves them all: its value after n terms is each entry's sum of n terms.
 template <bool Squared>
-void firstsums(long double theta, long double r, const int* n, int count, long double* sums)
+void firstsums(long double theta, long double r, const std::int64_t* n, std::size_t count, long double* sums)
 {
-    int most = 0;
-    for (int e = 1; e <= count; ++e) {
+    std::int64_t most = 0;
+    for (std::size_t e = 1; e <= count; ++e) {
         sums[e] = 0.0L;
         most = n[e] > most ? n[e] : most;
     }
     long double partial[CHUNK];
     long double s = 0.0L;
-    for (int i0 = 0; i0 < most; i0 += CHUNK) {
-        const int len = most - i0 < CHUNK ? most - i0 : CHUNK;
+    for (std::int64_t i0 = 0; i0 < most; i0 += CHUNK) {
+        const int len = most - i0 < CHUNK ? static_cast<int>(most - i0) : CHUNK;
         for (int j = 0; j < len; ++j) {
             s += term<Squared>(theta, r, i0 + j);
             partial[j] = s;
         }
-        for (int e = 1; e <= count; ++e)
+        for (std::size_t e = 1; e <= count; ++e)
             if (n[e] > i0 && n[e] <= i0 + len)
                 sums[e] = partial[n[e] - i0 - 1];
     }
@@ -56,10 +57,10 @@ void firstsums(long double theta, long double r, const int* n, int count, long d
 // are grouped roughly by decreasing n so that the six of a group have about
 // the same length. n[0] must be 0: slot 0 pads the last group.
 template <bool Squared>
-void addsums(long double theta, long double r, const int* n, int npops, long double* sums)
+void addsums(long double theta, long double r, const std::int64_t* n, int npops, long double* sums)
 {
     constexpr int GROUP = 6;
-    int most = 0;
+    std::int64_t most = 0;
     for (int p = 1; p <= npops; ++p)
         most = n[p] > most ? n[p] : most;
 
@@ -81,22 +82,22 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
         start[b] = active;
         active += size;
     }
-    int order[MAXPOPS + GROUP];
+    std::vector<int> order(static_cast<std::size_t>(active) + GROUP);
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
             order[start[n[p] >> shift]++] = p;
-    std::fill(order + active, order + active + GROUP, 0);
+    std::fill(order.begin() + active, order.end(), 0);
 
     long double terms[CHUNK];
-    for (int i0 = 0; i0 < most; i0 += CHUNK) {
-        const int len = most - i0 < CHUNK ? most - i0 : CHUNK;
+    for (std::int64_t i0 = 0; i0 < most; i0 += CHUNK) {
+        const int len = most - i0 < CHUNK ? static_cast<int>(most - i0) : CHUNK;
         for (int j = 0; j < len; ++j)
             terms[j] = term<Squared>(theta, r, i0 + j);
         for (int q = 0; q < active; q += GROUP) {
             // The group's populations in order of decreasing length.
             int g[GROUP], m[GROUP];
             for (int w = 0; w < GROUP; ++w) {
-                const int length = std::clamp(n[order[q + w]] - i0, 0, len);
+                const int length = static_cast<int>(std::clamp<std::int64_t>(n[order[q + w]] - i0, 0, len));
                 int v = w;
                 for (; v > 0 && m[v - 1] < length; --v) {
                     g[v] = g[v - 1];
@@ -156,67 +157,78 @@ void addsums(long double theta, long double r, const int* n, int npops, long dou
 }
 
 // The score (Squared false) or the information (Squared true), before the
-// information is inverted, over the populations and loci of s. For each
-// population p and locus l, the allele part A sums the terms of every counted
-// gene, allele by allele, and the sample part B the terms 1/(theta + i) for i
-// below ngenes[p][l]; A - B (B - A for the information), times the locus
-// weight, is added to the total in population-major order.
+// information is inverted, over the populations and loci of the problem. For
+// each population p and locus l, the allele part A sums the terms of every
+// counted gene, allele by allele, and the sample part B the terms
+// 1/(theta + i) for i below the pair's genes; A - B (B - A for the
+// information), times the locus weight, is added to the total in
+// population-major order. A locus of weight 0 would add 0 and is left out.
 template <bool Squared>
-long double total(float theta, const datastr* data, const tables* tab, const subset& s)
+long double total(float theta, const problem& pr)
 {
-    const auto& freq = tab->freq;
-    const auto& ngenes = tab->ngenes;
+    const counts& c = *pr.c;
     const long double t = theta;
-    const int npops = s.npops;
-    const int nloci = s.nloci;
+    const auto npops = static_cast<int>(pr.pops.size());
+    const std::size_t nloci = pr.loci.size();
+    const auto stride = static_cast<std::size_t>(npops) + 1;
 
-    // The sample part of a pair depends on ngenes[p][l] alone, so one running
-    // sum serves every population and locus: b[e] is the sample part of the
-    // pairs with sizes[e] genes, for the distinct sizes, ascending, in
-    // sizes[1..count].
-    int sizes[MAXPOPS * MAXLOCI + 1];
-    int count = 0;
-    for (int q = 0; q < npops; ++q)
-        for (int j = 0; j < nloci; ++j)
-            sizes[++count] = ngenes[s.pops[q]][s.loci[j]];
-    std::sort(sizes + 1, sizes + count + 1);
-    count = static_cast<int>(std::unique(sizes + 1, sizes + count + 1) - (sizes + 1));
-    std::vector<long double> b(static_cast<std::size_t>(count) + 1);
-    firstsums<Squared>(t, 1.0L, sizes, count, b.data());
-    const auto sample = [&](int n) {
-        return b[static_cast<std::size_t>(std::lower_bound(sizes + 1, sizes + count + 1, n) - sizes)];
-    };
-
-    long double a[MAXLOCI][MAXPOPS];  // a[j][q + 1]: the allele part of each pair
-    int counts[MAXALLELES][MAXPOPS];  // counts[k][q + 1] of the locus at hand
-    for (int j = 0; j < nloci; ++j) {
-        const int l = s.loci[j];
-        const int nalleles = data->nalleles[l];
-        // One pass over the record per locus: each population's counts of
-        // the locus lie together.
-        for (int q = 0; q < npops; ++q)
-            for (int k = 1; k <= nalleles; ++k)
-                counts[k][q + 1] = data->allelecount[s.pops[q]][l][k];
-        for (int k = 1; k <= nalleles; ++k)
-            counts[k][0] = 0;
-        for (int q = 1; q <= npops; ++q)
-            a[j][q] = 0.0L;
-        for (int k = 1; k <= nalleles; ++k) {
-            const long double r = 1.0L / freq[l][k];
+    // a[j * stride + q + 1]: the allele part of each pair; genes likewise.
+    std::vector<long double> a(nloci * stride);
+    std::vector<std::int64_t> genes(nloci * stride);
+    std::vector<std::int64_t> counts;  // counts[k * stride + q + 1] of the locus at hand
+    for (std::size_t j = 0; j < nloci; ++j) {
+        if (pr.weightof(j) == 0)
+            continue;
+        const int l = pr.loci[j];
+        const auto nalleles = static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(l)]);
+        counts.assign(nalleles * stride, 0);
+        std::int64_t* n = genes.data() + j * stride;
+        for (int q = 0; q < npops; ++q) {
+            const std::int64_t* x = c.at(pr.pops[static_cast<std::size_t>(q)], l);
+            for (std::size_t k = 0; k < nalleles; ++k) {
+                counts[k * stride + static_cast<std::size_t>(q) + 1] = x[k];
+                n[q + 1] += x[k];
+            }
+        }
+        long double* sums = a.data() + j * stride;
+        for (std::size_t k = 0; k < nalleles; ++k) {
+            const long double r = 1.0L / pr.freq[static_cast<std::size_t>(l)][k];
             // Every population's allele part starts from 0 with the first allele.
-            if (k == 1)
-                firstsums<Squared>(t, r, counts[k], npops, a[j]);
+            if (k == 0)
+                firstsums<Squared>(t, r, counts.data() + k * stride, static_cast<std::size_t>(npops), sums);
             else
-                addsums<Squared>(t, r, counts[k], npops, a[j]);
+                addsums<Squared>(t, r, counts.data() + k * stride, npops, sums);
         }
     }
 
+    // The sample part of a pair depends on its genes alone, so one running
+    // sum serves every pair: b[e] is the sample part of the pairs with
+    // sizes[e] genes, for the distinct sizes, ascending, in sizes[1..count].
+    std::vector<std::int64_t> sizes(1);
+    for (std::size_t j = 0; j < nloci; ++j)
+        if (pr.weightof(j) != 0)
+            sizes.insert(sizes.end(), genes.begin() + static_cast<std::ptrdiff_t>(j * stride + 1),
+                         genes.begin() + static_cast<std::ptrdiff_t>((j + 1) * stride));
+    std::sort(sizes.begin() + 1, sizes.end());
+    sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
+    const std::size_t count = sizes.size() - 1;
+    std::vector<long double> b(count + 1);
+    firstsums<Squared>(t, 1.0L, sizes.data(), count, b.data());
+    const auto sample = [&](std::int64_t n) {
+        return b[static_cast<std::size_t>(std::lower_bound(sizes.begin() + 1, sizes.end(), n) -
+                                          sizes.begin())];
+    };
+
     long double sum = 0.0L;
     for (int q = 0; q < npops; ++q)
-        for (int j = 0; j < nloci; ++j) {
-            const long double bp = sample(ngenes[s.pops[q]][s.loci[j]]);
-            const long double d = Squared ? bp - a[j][q + 1] : a[j][q + 1] - bp;
-            sum += s.weight[j] == 1 ? d : s.weight[j] * d;
+        for (std::size_t j = 0; j < nloci; ++j) {
+            const int w = pr.weightof(j);
+            if (w == 0)
+                continue;
+            const std::size_t at = j * stride + static_cast<std::size_t>(q) + 1;
+            const long double bp = sample(genes[at]);
+            const long double d = Squared ? bp - a[at] : a[at] - bp;
+            sum += w == 1 ? d : w * d;
         }
     return sum;
 }
@@ -254,16 +266,40 @@ float bisect(Value value, float x1, float x2, float xacc)
     throw failure("\nToo many bisections");
 }
 
+// vorn's record as a count table and the problem of all of it, with the
+// record's own pooled frequencies.
+struct whole {
+    counts c;
+    problem pr;
+    whole(const datastr* data, const tables* t) : c(fromrecord(*data)), pr(recordproblem(c, t)) {}
+};
+
 }  // namespace
+
+problem recordproblem(const counts& c, const tables* t)
+{
+    problem pr;
+    pr.c = &c;
+    for (int p = 0; p < c.npops(); ++p)
+        pr.pops.push_back(p);
+    for (int l = 0; l < c.nloci(); ++l) {
+        pr.loci.push_back(l);
+        pr.freq.emplace_back(t->freq[l + 1] + 1,
+                             t->freq[l + 1] + 1 + c.nalleles[static_cast<std::size_t>(l)]);
+    }
+    return pr;
+}
 
 float likelihood(float theta, const datastr* data, const tables* t)
 {
-    return static_cast<float>(total<false>(theta, data, t, wholedata(data)));
+    const whole w(data, t);
+    return static_cast<float>(total<false>(theta, w.pr));
 }
 
 long double var(float theta, const datastr* data, const tables* t)
 {
-    return -1.0L / total<true>(theta, data, t, wholedata(data));
+    const whole w(data, t);
+    return -1.0L / total<true>(theta, w.pr);
 }
 
 float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t)
@@ -271,14 +307,24 @@ float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* d
     return bisect([&](float x) { return func(x, data, t); }, x1, x2, xacc);
 }
 
+long double exactsum(const engine& e, float theta)
+{
+    return total<false>(theta, *e.pr);
+}
+
 float score(const engine& e, float theta)
 {
-    return static_cast<float>(total<false>(theta, e.data, e.tab, e.sel));
+    return static_cast<float>(exactsum(e, theta));
 }
 
 long double var(const engine& e, float theta)
 {
-    return -1.0L / total<true>(theta, e.data, e.tab, e.sel);
+    return -1.0L / total<true>(theta, *e.pr);
+}
+
+long double information(const engine& e, float theta)
+{
+    return -total<true>(theta, *e.pr);
 }
 
 int scoresign(engine& e, float theta)
@@ -302,7 +348,8 @@ float rtbis(engine& e, float x1, float x2, float xacc)
 
 float estimate(const datastr* data, const tables* t)
 {
+    const whole w(data, t);
     engine e;
-    prepare(e, data, t, wholedata(data));
+    prepare(e, w.pr);
     return rtbis(e, LOWEST, HIGHEST, TOLERANCE);
 }

@@ -1,11 +1,15 @@
 // Maximum-likelihood estimate of theta under the Dirichlet-multinomial model:
 // the score, the inverse observed information, and the bisection root finder,
 // each as the exact extended-precision sums over the whole data set. The
-// engine (core/engine.h) fits subsets and decides most signs faster.
+// record is converted to a count table and fitted by the engine
+// (core/engine.h), which decides most signs faster.
 #pragma once
 
 #include "core/datastr.h"
 #include "core/tables.h"
+
+struct counts;
+struct problem;  // core/engine.h
 
 // The estimate: the root of the score between these ends, to this step length.
 constexpr float LOWEST = 0.00001f;
@@ -27,6 +31,10 @@ long double var(float theta, const datastr* data, const tables* t);
 // shorter than xacc. Throws failure when the function does not change sign
 // between the ends, or when 40 halvings do not reach the tolerance.
 float rtbis(scorefunction func, float x1, float x2, float xacc, const datastr* data, const tables* t);
+
+// The problem of the whole table c, converted from a record, held to the
+// record's pooled frequencies t->freq (c must outlive it).
+problem recordproblem(const counts& c, const tables* t);
 
 // vorn's estimate: rtbis(likelihood, LOWEST, HIGHEST, TOLERANCE, data, t) to
 // the bit, with the same failures, taking each sign from the engine's fast

@@ -1,6 +1,7 @@
 #include "core/fit.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "core/estimate.h"
 
@@ -42,85 +43,25 @@ problem wholeproblem(const counts& c, std::vector<int> pops)
     return pr;
 }
 
-namespace {
-
-// The sums over populations (outer) and loci (inner) of the allele part
-// less the sample part, the order in which vorn adds them. Squared: the
-// information's terms, with the difference reversed.
-template <bool Squared>
-long double total(long double theta, const problem& pr)
+long double score(float theta, const problem& pr)
 {
-    const counts& c = *pr.c;
-    long double sum = 0.0L;
-    for (const int p : pr.pops)
-        for (std::size_t j = 0; j < pr.loci.size(); ++j) {
-            const int l = pr.loci[j];
-            const std::int64_t* n = c.at(p, l);
-            const float* f = pr.freq[l].data();
-            long double a = 0.0L;
-            std::int64_t genes = 0;
-            for (int k = 0; k < c.nalleles[l]; ++k) {
-                genes += n[k];
-                for (std::int64_t i = 0; i < n[k]; ++i) {
-                    const long double r = 1.0L / f[k];
-                    const long double t = 1.0L / (r * static_cast<long double>(i) + theta);
-                    a += Squared ? t * t : t;
-                }
-            }
-            long double b = 0.0L;
-            for (std::int64_t i = 0; i < genes; ++i) {
-                const long double t = 1.0L / (theta + static_cast<long double>(i));
-                b += Squared ? t * t : t;
-            }
-            const long double w = pr.weight.empty() ? 1.0L : pr.weight[j];
-            sum += w * (Squared ? b - a : a - b);
-        }
-    return sum;
+    engine e;
+    prepare(e, pr);
+    return exactsum(e, theta);
 }
 
-// log x + log(x + 1) + ... + log(x + n - 1).
-long double logrise(long double x, std::int64_t n)
+long double information(float theta, const problem& pr)
 {
-    if (n <= 16) {
-        long double s = 0.0L;
-        for (std::int64_t i = 0; i < n; ++i)
-            s += std::log(x + static_cast<long double>(i));
-        return s;
-    }
-    return std::lgamma(x + static_cast<long double>(n)) - std::lgamma(x);
-}
-
-}  // namespace
-
-long double score(long double theta, const problem& pr)
-{
-    return total<false>(theta, pr);
-}
-
-long double information(long double theta, const problem& pr)
-{
-    return -total<true>(theta, pr);
+    engine e;
+    prepare(e, pr);
+    return information(e, theta);
 }
 
 long double loglik(long double theta, const problem& pr)
 {
-    const counts& c = *pr.c;
-    long double sum = 0.0L;
-    for (const int p : pr.pops)
-        for (std::size_t j = 0; j < pr.loci.size(); ++j) {
-            const int l = pr.loci[j];
-            const std::int64_t* n = c.at(p, l);
-            long double part = 0.0L;
-            std::int64_t genes = 0;
-            for (int k = 0; k < c.nalleles[l]; ++k)
-                if (n[k] > 0) {
-                    genes += n[k];
-                    part += logrise(theta * pr.freq[l][k], n[k]);
-                }
-            part -= logrise(theta, genes);
-            sum += (pr.weight.empty() ? 1.0L : pr.weight[j]) * part;
-        }
-    return sum;
+    engine e;
+    prepare(e, pr);
+    return loglik(e, static_cast<double>(theta));
 }
 
 long double loglikinf(const problem& pr)
@@ -141,18 +82,16 @@ long double loglikinf(const problem& pr)
     return sum;
 }
 
-fitresult fit(const problem& pr)
+fitresult fit(engine& e)
 {
-    // The score as vorn's root finder sees it: rounded to single precision.
-    auto f = [&](float theta) { return static_cast<float>(score(theta, pr)); };
     fitresult r;
-    const float lo = f(LOWEST);
-    const float hi = f(HIGHEST);
-    if (static_cast<double>(lo) * static_cast<double>(hi) >= 0.0) {
+    const int lo = scoresign(e, LOWEST);
+    const int hi = scoresign(e, HIGHEST);
+    if (lo * hi >= 0) {
         // No sign change: where the score points tells where theta lies.
-        if (hi > 0.0f || lo > 0.0f)
+        if (hi > 0 || lo > 0)
             r.end = fitend::above;
-        else if (hi < 0.0f || lo < 0.0f)
+        else if (hi < 0 || lo < 0)
             r.end = fitend::below;
         else
             r.end = fitend::flat;
@@ -160,7 +99,7 @@ fitresult fit(const problem& pr)
     }
     long double rtb;
     float dx;
-    if (lo < 0.0f) {
+    if (lo < 0) {
         rtb = LOWEST;
         dx = HIGHEST - LOWEST;
     } else {
@@ -170,16 +109,23 @@ fitresult fit(const problem& pr)
     for (int j = 0; j < 40; ++j) {
         dx = dx * 0.5f;
         const long double xmid = rtb + dx;
-        const float fmid = f(static_cast<float>(xmid));
-        if (fmid <= 0.0f)
+        const int fmid = scoresign(e, static_cast<float>(xmid));
+        if (fmid <= 0)
             rtb = xmid;
-        if (std::fabs(dx) < TOLERANCE || fmid == 0.0f) {
+        if (std::fabs(dx) < TOLERANCE || fmid == 0) {
             r.end = fitend::root;
             r.theta = static_cast<float>(rtb);
-            r.var = 1.0L / information(r.theta, pr);
+            r.var = var(e, r.theta);
             return r;
         }
     }
     r.end = fitend::stuck;
     return r;
+}
+
+fitresult fit(const problem& pr)
+{
+    engine e;
+    prepare(e, pr);
+    return fit(e);
 }

@@ -4,19 +4,10 @@
 // the whole table of a vorn data file gives vorn's estimate to the bit.
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include "core/counts.h"
-
-struct problem {
-    const counts* c = nullptr;
-    std::vector<int> pops;    // populations in the fit, in the order the sums run
-    std::vector<int> loci;    // loci in the fit, in the order the sums run
-    std::vector<int> weight;  // times each entry of loci counts; empty: once each
-    // freq[l][k]: pooled share of allele k at locus l (every locus of the table).
-    std::vector<std::vector<float>> freq;
-};
+#include "core/engine.h"
 
 // The pooled frequencies of the given populations, built as vorn builds
 // them: a single-precision running sum over the populations in order, then
@@ -30,11 +21,12 @@ problem wholeproblem(const counts& c, std::vector<int> pops);
 std::vector<int> allpops(const counts& c);
 
 // The score (first derivative of the log-likelihood), the observed
-// information, and the log-likelihood itself, at theta. The log-likelihood
-// is the Dirichlet-multinomial one less the terms that do not depend on
-// theta; it tends to loglikinf as theta grows.
-long double score(long double theta, const problem& pr);
-long double information(long double theta, const problem& pr);
+// information, and the log-likelihood itself, at theta: the engine's exact
+// sums and its log-likelihood (core/engine.h), each arranging the problem
+// anew. The log-likelihood is the Dirichlet-multinomial one less the terms
+// that do not depend on theta; it tends to loglikinf as theta grows.
+long double score(float theta, const problem& pr);
+long double information(float theta, const problem& pr);
 long double loglik(long double theta, const problem& pr);
 // Multinomial sampling from the pooled frequencies: sum of n_k log f_k.
 long double loglikinf(const problem& pr);
@@ -55,5 +47,7 @@ struct fitresult {
 };
 
 // vorn's estimate on the problem: bisection on the single-precision score
-// between 0.00001 and 10000 to a step of 0.0001.
+// between 0.00001 and 10000 to a step of 0.0001, each sign from the engine,
+// so the same trial points and the same result as on the plain loops.
+fitresult fit(engine& e);
 fitresult fit(const problem& pr);

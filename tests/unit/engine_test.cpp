@@ -1,6 +1,7 @@
 // The engine: the fast score stays within its bound of the exact sum, the
 // signs it decides are the exact sum's, and whichever sum decides a sign the
-// root is the plain loops' root, for the whole data set and for subsets.
+// fit is the plain loops' fit, for vorn's record and for any problem on a
+// count table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "core/engine.h"
 #include "core/failure.h"
+#include "core/fit.h"
 #include "literal.h"
 #include "testdata.h"
 
@@ -50,43 +52,51 @@ std::unique_ptr<dataset> randomdata(std::mt19937_64& rng)
     return s;
 }
 
-// A random part of the data set: some populations and loci in any order,
-// loci counted up to three times, the weights' total within the engine's limit.
-subset randomsubset(const datastr& d, std::mt19937_64& rng)
+// A table too large for vorn's record: more populations, loci and alleles,
+// a few counts beyond the engine's tallies; with locus weights up to 1000
+// the runs' weights pass 65535.
+counts bigtable(std::mt19937_64& rng)
 {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    subset s;
-    for (int p = 1; p <= d.npops; ++p)
-        if (pick(0, 2) != 0)
-            s.pops[s.npops++] = p;
-    if (s.npops == 0)
-        s.pops[s.npops++] = d.npops;
-    std::shuffle(s.pops, s.pops + s.npops, rng);
-    for (int l = d.nloci; l >= 1; --l) {
-        s.loci[s.nloci] = l;
-        s.weight[s.nloci++] = pick(0, 3);
-    }
-    return s;
+    const int npops = pick(100, 120), nloci = pick(100, 110);
+    std::vector<int> nalleles(static_cast<std::size_t>(nloci));
+    for (int& a : nalleles)
+        a = pick(0, 20) == 0 ? 60 : pick(1, 6);
+    counts c = makecounts(std::vector<std::string>(static_cast<std::size_t>(npops)),
+                          std::vector<std::string>(static_cast<std::size_t>(nloci)), nalleles);
+    for (int l = 0; l < nloci; ++l)
+        for (int p = 0; p < npops; ++p)
+            for (int k = 0; k < c.nalleles[static_cast<std::size_t>(l)]; ++k)
+                c.at(p, l)[k] = pick(0, 3000) == 0 ? pick(4000, 9000) : pick(0, 4);
+    return c;
 }
 
-// The plain loops over a subset: populations outer, loci inner, each pair's
-// allele part less its sample part, times the locus weight.
-long double subsetsum(float theta, const datastr& d, const tables& t, const subset& s)
+// A random problem on the table: some populations and loci in any order,
+// loci counted up to `most` times, frequencies pooled over all populations
+// or over the chosen ones.
+problem randomproblem(const counts& c, std::mt19937_64& rng, int most = 3)
 {
-    const long double th = theta;
-    long double sum = 0.0L;
-    for (int q = 0; q < s.npops; ++q)
-        for (int j = 0; j < s.nloci; ++j) {
-            const int p = s.pops[q], l = s.loci[j];
-            long double a = 0.0L, b = 0.0L;
-            for (int k = 1; k <= d.nalleles[l]; ++k)
-                for (int i = 0; i < d.allelecount[p][l][k]; ++i)
-                    a += 1.0L / ((1.0L / t.freq[l][k]) * i + th);
-            for (int i = 0; i < t.ngenes[p][l]; ++i)
-                b += 1.0L / (th + i);
-            sum += s.weight[j] == 1 ? a - b : s.weight[j] * (a - b);
-        }
-    return sum;
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    problem pr;
+    pr.c = &c;
+    for (int p = 0; p < c.npops(); ++p)
+        if (pick(0, 2) != 0)
+            pr.pops.push_back(p);
+    if (pr.pops.empty())
+        pr.pops.push_back(c.npops() - 1);
+    std::shuffle(pr.pops.begin(), pr.pops.end(), rng);
+    for (int l = c.nloci() - 1; l >= 0; --l) {
+        pr.loci.push_back(l);
+        pr.weight.push_back(pick(0, most));
+    }
+    pr.freq = pooled(c, pick(0, 1) == 0 ? allpops(c) : pr.pops);
+    return pr;
+}
+
+// The whole table, as vorn fits it.
+problem wholeof(const counts& c)
+{
+    return wholeproblem(c, allpops(c));
 }
 
 float randomtheta(std::mt19937_64& rng)
@@ -116,30 +126,30 @@ std::string rootof(const std::function<float()>& search)
 
 }  // namespace
 
-// The bound holds: on random data sets and subsets, at thetas over the whole
-// bracket and far beyond it, the fast value lies within its bound of the
-// exact extended-precision sum, and every sign it settles is the sign of the
-// exact score rounded to single precision.
+// The bound holds: on random data sets and problems, at thetas over the
+// whole bracket and far beyond it, the fast value lies within its bound of
+// the plain loops' extended-precision sum, and every sign it settles is the
+// sign of that sum rounded to single precision.
 TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
 {
     std::mt19937_64 rng(12);
     double worst = 0.0;
     int evaluations = 0, settled = 0;
     for (int set = 0; set < 400; ++set) {
-        const auto d = randomdata(rng);
-        const subset s = set % 2 == 0 ? wholedata(d->data.get()) : randomsubset(*d->data, rng);
+        const counts c = fromrecord(*randomdata(rng)->data);
+        const problem pr = set % 2 == 0 ? wholeof(c) : randomproblem(c, rng);
         engine e;
-        prepare(e, d->data.get(), &d->tab, s);
+        prepare(e, pr);
         ASSERT_TRUE(e.fast);
         for (int i = 0; i < 8; ++i) {
             const float theta = randomtheta(rng);
             const fastsum f = fastscore(e, theta);
-            const long double exact = subsetsum(theta, *d->data, d->tab, s);
+            const long double exact = plainscore(theta, pr);
             ASSERT_LE(std::fabs(f.value - exact), f.bound) << "set " << set << " theta " << theta;
             worst = std::max(worst, static_cast<double>(std::fabs(f.value - exact) / f.bound));
             const bool decided = f.value > f.bound || f.value < -f.bound;
             if (decided) {
-                ASSERT_EQ(f.value > 0 ? 1 : -1, signof(score(e, theta)))
+                ASSERT_EQ(f.value > 0 ? 1 : -1, signof(static_cast<float>(exact)))
                     << "set " << set << " theta " << theta;
             }
             if (std::fabs(exact) > 1e-6L) {
@@ -161,9 +171,10 @@ TEST(FastScore, SameValuesWithEveryVectorWidth)
 {
     std::mt19937_64 rng(3);
     for (int set = 0; set < 100; ++set) {
-        const auto d = randomdata(rng);
+        const counts c = fromrecord(*randomdata(rng)->data);
+        const problem pr = randomproblem(c, rng);
         engine e;
-        prepare(e, d->data.get(), &d->tab, wholedata(d->data.get()));
+        prepare(e, pr);
         for (int i = 0; i < 4; ++i) {
             const float theta = randomtheta(rng);
             e.wide = true;
@@ -175,59 +186,77 @@ TEST(FastScore, SameValuesWithEveryVectorWidth)
     }
 }
 
-// The engine's exact sums are the plain loops, over the whole data set and
-// over any subset.
+// The engine's exact sums are the plain loops, on vorn's record and on any
+// problem, the information included.
 TEST(Engine, ExactSumsAreThePlainLoops)
 {
     std::mt19937_64 rng(1207);
     for (int set = 0; set < 100; ++set) {
         const auto d = randomdata(rng);
-        const datastr* data = d->data.get();
-        engine whole, part;
-        prepare(whole, data, &d->tab, wholedata(data));
-        const subset s = randomsubset(*data, rng);
-        prepare(part, data, &d->tab, s);
+        const counts c = fromrecord(*d->data);
+        const problem whole = recordproblem(c, &d->tab), part = randomproblem(c, rng);
+        engine e;
+        prepare(e, part);
         for (int i = 0; i < 4; ++i) {
             const float theta = randomtheta(rng);
-            ASSERT_EQ(score(whole, theta), literallikelihood(theta, data, &d->tab)) << "set " << set;
-            const long double v = var(whole, theta), plain = literalvar(theta, data, &d->tab);
-            ASSERT_EQ(std::memcmp(&v, &plain, 10), 0) << "set " << set;
-            ASSERT_EQ(score(part, theta), static_cast<float>(subsetsum(theta, *data, d->tab, s)))
+            ASSERT_EQ(likelihood(theta, d->data.get(), &d->tab),
+                      literallikelihood(theta, d->data.get(), &d->tab))
                 << "set " << set;
+            const long double v = var(theta, d->data.get(), &d->tab),
+                              plain = literalvar(theta, d->data.get(), &d->tab);
+            ASSERT_EQ(std::memcmp(&v, &plain, 10), 0) << "set " << set;
+            const long double s = exactsum(e, theta), ps = plainscore(theta, part);
+            ASSERT_EQ(std::memcmp(&s, &ps, 10), 0) << "set " << set;
+            const long double in = information(e, theta), pin = plaininformation(theta, part);
+            ASSERT_EQ(std::memcmp(&in, &pin, 10), 0) << "set " << set;
         }
     }
 }
 
-// Whichever sum decides the signs, the root and the failures are the plain
-// loops': with the bound as proven, with the bound widened so far that every
-// sign goes to the exact sum, and widened to the data's own margins so that
-// the two sums share the search.
-TEST(Engine, RootIsThePlainLoopsRootWhicheverSumDecides)
+// fit gives the plain loops' result, to the bit: where the search ended, the
+// root and the variance, on vorn's record, on random problems and on tables
+// beyond the record's capacities; whichever sum decides the signs: with the
+// bound as proven, widened so far that every sign goes to the exact sum, and
+// widened to the data's own margins so that the two sums share the search.
+TEST(Engine, FitIsThePlainLoopsFitWhicheverSumDecides)
 {
     std::mt19937_64 rng(99);
     long fastsigns = 0, exactsigns = 0, mixed = 0;
-    for (int set = 0; set < 150; ++set) {
+    const auto same = [](const fitresult& a, const fitresult& b) {
+        return a.end == b.end && std::memcmp(&a.theta, &b.theta, sizeof a.theta) == 0 &&
+               std::memcmp(&a.var, &b.var, 10) == 0;
+    };
+    for (int set = 0; set < 160; ++set) {
         const auto d = randomdata(rng);
-        const datastr* data = d->data.get();
-        const tables* tab = &d->tab;
-        const std::string plain =
-            rootof([&] { return rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, data, tab); });
-        ASSERT_EQ(rootof([&] { return estimate(data, tab); }), plain) << "set " << set;
+        const bool big = set % 40 == 0;
+        const counts c = big ? bigtable(rng) : fromrecord(*d->data);
+        const problem pr = !big && set % 3 == 1 ? wholeof(c) : randomproblem(c, rng, big ? 1000 : 3);
+        const fitresult plain = plainfit(pr);
+        ASSERT_TRUE(same(fit(pr), plain)) << "set " << set;
+        if (!big) {
+            const std::string root = rootof(
+                [&] { return rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, d->data.get(), &d->tab); });
+            ASSERT_EQ(rootof([&] { return estimate(d->data.get(), &d->tab); }), root) << "set " << set;
+        }
 
         engine e;
-        prepare(e, data, tab, wholedata(data));
+        prepare(e, pr);
+        if (big) {
+            ASSERT_TRUE(e.fast);
+            ASSERT_GT(e.sample.weight, 65535);
+        }
         e.slack = 1e300;
-        ASSERT_EQ(rootof([&] { return rtbis(e, LOWEST, HIGHEST, TOLERANCE); }), plain) << "set " << set;
+        ASSERT_TRUE(same(fit(e), plain)) << "set " << set;
         ASSERT_EQ(e.fastsigns, 0);
 
         // The margin of the fourth trial point: a slack just above it sends
         // that point and those with smaller margins to the exact sum, the
         // rest not.
         engine m;
-        prepare(m, data, tab, wholedata(data));
+        prepare(m, pr);
         const fastsum f = fastscore(m, 2500.0f);
         m.slack = std::max(1.0, std::fabs(f.value) / f.bound * 1.0001);
-        ASSERT_EQ(rootof([&] { return rtbis(m, LOWEST, HIGHEST, TOLERANCE); }), plain) << "set " << set;
+        ASSERT_TRUE(same(fit(m), plain)) << "set " << set;
         fastsigns += m.fastsigns;
         exactsigns += m.exactsigns;
         mixed += m.fastsigns > 0 && m.exactsigns > 0;
@@ -251,8 +280,10 @@ TEST(Engine, ZeroScoreGoesToTheExactSum)
     single->set(1, 2, {3});
     for (dataset* d : {empty.get(), single.get()}) {
         d->build();
+        const counts c = fromrecord(*d->data);
+        const problem pr = recordproblem(c, &d->tab);
         engine e;
-        prepare(e, d->data.get(), &d->tab, wholedata(d->data.get()));
+        prepare(e, pr);
         const fastsum f = fastscore(e, 1.0f);
         EXPECT_LE(std::fabs(f.value), f.bound);
         EXPECT_EQ(rootof([&] { return rtbis(e, LOWEST, HIGHEST, TOLERANCE); }),
@@ -272,12 +303,14 @@ TEST(Engine, FastPathOffWhenLongDoubleIsShort)
     d->set(1, 1, {6, 2});
     d->set(2, 1, {2, 6});
     d->build();
+    const counts c = fromrecord(*d->data);
+    const problem pr = recordproblem(c, &d->tab);
     fpu_control_t saved;
     _FPU_GETCW(saved);
     const fpu_control_t shortened = (saved & ~_FPU_EXTENDED) | _FPU_DOUBLE;
     _FPU_SETCW(shortened);
     engine e;
-    prepare(e, d->data.get(), &d->tab, wholedata(d->data.get()));
+    prepare(e, pr);
     const float root = rtbis(e, LOWEST, HIGHEST, TOLERANCE);
     const float plain = rtbis(literallikelihood, LOWEST, HIGHEST, TOLERANCE, d->data.get(), &d->tab);
     _FPU_SETCW(saved);
@@ -287,32 +320,39 @@ TEST(Engine, FastPathOffWhenLongDoubleIsShort)
 }
 #endif
 
-// The log-likelihood: its slope is the score, and on a small data set it is
-// the sum of the logarithms written out gene by gene.
+// The log-likelihood, with locus weights: on small problems it is the sum of
+// the logarithms written out gene by gene, and its slope is the score.
 TEST(Engine, LogLikelihoodIsTheScoresIntegral)
 {
     std::mt19937_64 rng(7);
     for (int set = 0; set < 40; ++set) {
-        const auto d = randomdata(rng);
-        const datastr& data = *d->data;
+        const counts c = fromrecord(*randomdata(rng)->data);
+        const problem pr = randomproblem(c, rng);
         engine e;
-        prepare(e, &data, &d->tab, wholedata(&data));
+        prepare(e, pr);
         for (const double theta : {0.01, 1.0, 9.0, 300.0}) {
             long double direct = 0.0L;
-            for (int p = 1; p <= data.npops; ++p)
-                for (int l = 1; l <= data.nloci; ++l) {
-                    for (int k = 1; k <= data.nalleles[l]; ++k)
-                        for (int i = 0; i < data.allelecount[p][l][k]; ++i)
-                            direct += std::log(theta * static_cast<double>(d->tab.freq[l][k]) + i);
-                    for (int i = 0; i < d->tab.ngenes[p][l]; ++i)
-                        direct -= std::log(theta + i);
+            for (const int p : pr.pops)
+                for (std::size_t j = 0; j < pr.loci.size(); ++j) {
+                    const int l = pr.loci[j];
+                    std::int64_t genes = 0;
+                    for (int k = 0; k < c.nalleles[static_cast<std::size_t>(l)]; ++k)
+                        for (std::int64_t i = 0; i < c.at(p, l)[k]; ++i, ++genes)
+                            direct +=
+                                pr.weight[j] *
+                                std::log(
+                                    theta *
+                                        pr.freq[static_cast<std::size_t>(l)][static_cast<std::size_t>(k)] +
+                                    static_cast<double>(i));
+                    for (std::int64_t i = 0; i < genes; ++i)
+                        direct -= pr.weight[j] * std::log(theta + static_cast<double>(i));
                 }
             const long double ll = loglik(e, theta);
             ASSERT_NEAR(ll, direct, 1e-9L * (1 + std::fabs(direct))) << "set " << set << " theta " << theta;
 
             const double h = theta * 1e-4;
             const long double slope = (loglik(e, theta + h) - loglik(e, theta - h)) / (2 * h);
-            const long double exact = subsetsum(static_cast<float>(theta), data, d->tab, wholedata(&data));
+            const long double exact = plainscore(theta, pr);
             ASSERT_NEAR(slope, exact, 1e-5L * (1 + std::fabs(exact)) + 1e-9L * std::fabs(ll) / h)
                 << "set " << set << " theta " << theta;
         }
