@@ -1,10 +1,13 @@
 // Fuzz target: reader, tables and estimate, as the driver runs them, on
 // whatever the reader accepts.
 //
-// The tables must hold shares that add up to 1 and sample sizes that match
+// The oracle shares nothing with the code under test but the record: its own
+// tally of pooled counts and sample sizes into tables of its own, its own
+// bisection, and the plain loops of tests/oracle. The tables must equal its
+// tables to the bit, hold shares that add up to 1 and sample sizes that match
 // the counts; the estimate, when there is one, must lie in the bracket; and
 // the score, the root and the variance must equal, to the bit, what the
-// plain loops of tests/oracle give for the same record. At every trial point
+// oracle gives for the same record. At every trial point
 // of the search the engine's fast score must lie within its bound of the
 // plain loops' sum, and every sign it settles must be theirs; vorn's
 // estimate must be the plain loops' root, also with the bound widened (on
@@ -23,9 +26,36 @@
 
 namespace {
 
-tables tab;
+tables tab, own;  // the code's tables, the oracle's
 const auto& freq = tab.freq;
 const auto& ngenes = tab.ngenes;
+
+// The oracle's tables, as their definition reads: each allele's count pooled
+// over the populations in a single-precision running sum, divided by the
+// locus total summed in extended precision; sample sizes the sums of counts.
+void tally(const datastr& d, tables& t)
+{
+    for (int l = 1; l <= d.nloci; ++l) {
+        for (int k = 1; k <= d.nalleles[l]; ++k) {
+            float pooled = 0.0f;
+            for (int p = 1; p <= d.npops; ++p)
+                pooled = pooled + static_cast<float>(d.allelecount[p][l][k]);
+            t.freq[l][k] = pooled;
+        }
+        long double total = 0.0L;
+        for (int k = 1; k <= d.nalleles[l]; ++k)
+            total += t.freq[l][k];
+        for (int k = 1; k <= d.nalleles[l]; ++k)
+            t.freq[l][k] = static_cast<float>(t.freq[l][k] / total);
+    }
+    for (int p = 1; p <= d.npops; ++p)
+        for (int l = 1; l <= d.nloci; ++l) {
+            std::int32_t n = 0;
+            for (int k = 1; k <= d.nalleles[l]; ++k)
+                n += d.allelecount[p][l][k];
+            t.ngenes[p][l] = n;
+        }
+}
 
 template <typename T>
 bool samebits(T a, T b)
@@ -38,6 +68,10 @@ bool samebits(T a, T b)
 void checktables(const datastr& d)
 {
     for (int l = 1; l <= d.nloci; ++l) {
+        for (int k = 1; k <= d.nalleles[l]; ++k)
+            fuzz::require(samebits(freq[l][k], own.freq[l][k]), "share differs from the oracle's");
+        for (int p = 1; p <= d.npops; ++p)
+            fuzz::require(ngenes[p][l] == own.ngenes[p][l], "sample size differs from the oracle's");
         if (d.nalleles[l] == 0)
             continue;
         long double sum = 0.0L;
@@ -67,22 +101,41 @@ bool root(scorefunction function, const datastr* d, float& theta)
     }
 }
 
-// The search's trial points, recorded through a function of the score's type.
+// The oracle's bisection, as its definition reads, on the plain loops over
+// the oracle's tables, keeping its trial points; false where it fails.
 std::vector<float> trials;
-float recorded(float x, const datastr* d, const tables* t)
+bool plainroot(const datastr* d, float& root)
 {
-    trials.push_back(x);
-    return literallikelihood(x, d, t);
+    trials = {LOWEST, HIGHEST};
+    const float f = literallikelihood(LOWEST, d, &own);
+    float fmid = literallikelihood(HIGHEST, d, &own);
+    if (static_cast<double>(f) * static_cast<double>(fmid) >= 0.0)
+        return false;
+    long double rtb = f < 0.0f ? LOWEST : HIGHEST;
+    float dx = f < 0.0f ? HIGHEST - LOWEST : LOWEST - HIGHEST;
+    for (int j = 0; j < 40; ++j) {
+        dx = dx * 0.5f;
+        const long double xmid = rtb + dx;
+        trials.push_back(static_cast<float>(xmid));
+        fmid = literallikelihood(static_cast<float>(xmid), d, &own);
+        if (fmid <= 0.0f)
+            rtb = xmid;
+        if (std::fabs(dx) < TOLERANCE || fmid == 0.0f) {
+            root = static_cast<float>(rtb);
+            return true;
+        }
+    }
+    return false;
 }
 
 void checkfast(const engine& e, const datastr* d, float x)
 {
     const fastsum f = fastscore(e, x);
-    const long double exact = literalsum(x, d, &tab);
+    const long double exact = literalsum(x, d, &own);
     const std::string where = " at theta " + std::to_string(x);
     fuzz::require(std::fabs(f.value - exact) <= f.bound, "fast score outside its bound" + where);
     if (f.value > f.bound || f.value < -f.bound) {
-        const float s = literallikelihood(x, d, &tab);
+        const float s = literallikelihood(x, d, &own);
         fuzz::require((f.value > 0 && s > 0.0f) || (f.value < 0 && s < 0.0f),
                       "fast sign is not the exact sign" + where);
     }
@@ -99,16 +152,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     std::memset(&tab, 0, sizeof tab);
     buildtables(d, &tab);
+    tally(*d, own);
     checktables(*d);
 
     for (const float t : {LOWEST, 1.0f, HIGHEST})
-        fuzz::require(samebits(likelihood(t, d, &tab), literallikelihood(t, d, &tab)),
+        fuzz::require(samebits(likelihood(t, d, &tab), literallikelihood(t, d, &own)),
                       "score differs from the plain loops at theta " + std::to_string(t));
 
     float theta = 0.0f, plain = 0.0f;
     const bool found = root(likelihood, d, theta);
-    trials.clear();
-    fuzz::require(found == root(recorded, d, plain), "the plain loops disagree on whether there is a root");
+    fuzz::require(found == plainroot(d, plain), "the oracle disagrees on whether there is a root");
+    float vorn = 0.0f;
+    bool vornfound = true;
+    try {
+        vorn = estimate(d, &tab);
+    } catch (const failure&) {
+        vornfound = false;
+    }
+    fuzz::require(vornfound == found, "vorn's estimate disagrees on whether there is a root");
 
     const counts c = fromrecord(*d);
     const problem pr = recordproblem(c, &tab);
@@ -131,10 +192,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         return 0;
     fuzz::require(samebits(theta, plain), "root differs from the plain loops");
     fuzz::require(samebits(fast, plain), "the engine's root differs from the plain loops");
+    fuzz::require(samebits(vorn, plain), "vorn's estimate differs from the plain loops");
     fuzz::require(theta >= LOWEST && theta <= HIGHEST,
                   "estimate outside the bracket: " + std::to_string(theta));
 
     const long double v = var(theta, d, &tab);
-    fuzz::require(samebits(v, literalvar(theta, d, &tab)), "variance differs from the plain loops");
+    fuzz::require(samebits(v, literalvar(theta, d, &own)), "variance differs from the plain loops");
     return 0;
 }

@@ -1,4 +1,4 @@
-// What both fuzz targets share: running the reader on a block of bytes, and
+// What the fuzz targets share: running vorn's reader on a block of bytes, and
 // the checks that every record it accepts must pass.
 #pragma once
 
@@ -48,25 +48,25 @@ inline std::size_t usedbytes(const datastr& d)
     return offsetof(datastr, allelecount) + rows * sizeof d.allelecount[0];
 }
 
-// A record zero-filled as the driver hands it to the reader. The two records
+// A record zero-filled as the driver hands it to the reader. The three records
 // of a target are allocated once and cleared where the last read wrote, so
 // that the address sanitizer watches their ends and each input costs no
 // fresh two-megabyte mapping.
 inline datastr* zeroedrecord(int which)
 {
-    static datastr* records[2] = {new datastr(), new datastr()};
+    static datastr* records[3] = {new datastr(), new datastr(), new datastr()};
     datastr* d = records[which];
     std::memset(d, 0, usedbytes(*d));
     return d;
 }
 
 // Runs the reader on an open source.
-inline outcome readsource(source& in, datastr* record)
+inline outcome readsource(source& in, datastr* record, const char* name = "fuzz.nex")
 {
     std::ostringstream progress;
     outcome o;
     try {
-        readdata(in, "fuzz.nex", record, &progress);
+        readdata(in, name, record, &progress);
         o.accepted = true;
     } catch (const failure& f) {
         o.err = f.what();
@@ -76,12 +76,13 @@ inline outcome readsource(source& in, datastr* record)
 }
 
 // Reads the bytes from memory.
-inline outcome readmemory(const std::uint8_t* bytes, std::size_t size, datastr* record)
+inline outcome readmemory(const std::uint8_t* bytes, std::size_t size, datastr* record,
+                          const char* name = "fuzz.nex")
 {
     source in;
     in.pos = bytes;
     in.end = bytes + size;
-    return readsource(in, record);
+    return readsource(in, record, name);
 }
 
 // What every record that the reader accepted must satisfy: dimensions within
