@@ -1,6 +1,7 @@
 #include "core/engine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -233,34 +234,53 @@ std::pair<double, double> partsbase(const engine& e, double theta)
 // The log-terms of a run: the sum over i of w(i) log(x + i), x = theta f.
 // Summed by parts: the members of size n contribute L(n) = log x + ... +
 // log(x + n - 1) each, so the sum is that of drop times L(n) over the
-// places n where the weight drops. L grows by the logarithm of products of
-// up to 16 factors, each product rounded 15 times at most, and is taken
-// whole wherever the weight drops.
+// places n where the weight drops. L grows by the logarithm of a product of
+// the factors x + i, kept in four independent products whose binary
+// exponents are taken out (exactly) every 8 factors, so that no product
+// overflows; the product is taken whole only where the weight drops.
 long double logrun(const engine& e, const series& ru, double theta)
 {
     const double x = theta * static_cast<double>(ru.f);
     long double sum = 0.0L, l = 0.0L;
-    double product = 1.0;
+    double p[4] = {1.0, 1.0, 1.0, 1.0};
+    std::int64_t exponent = 0;
     int factors = 0;
     std::int64_t i = 0;
+    // Each product is positive and normal: its exponent field moves to the
+    // sum, leaving a value in [1, 2).
+    const auto scale = [&] {
+        for (double& q : p) {
+            auto bits = std::bit_cast<std::uint64_t>(q);
+            exponent += static_cast<std::int64_t>(bits >> 52) - 1023;
+            bits = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1023} << 52);
+            q = std::bit_cast<double>(bits);
+        }
+        factors = 0;
+    };
     const auto upto = [&](std::int64_t n) {
+        for (; i + 4 <= n; i += 4) {
+            const auto y = x + static_cast<double>(i);
+            p[0] *= y;
+            p[1] *= y + 1.0;
+            p[2] *= y + 2.0;
+            p[3] *= y + 3.0;
+            if (++factors == 8)
+                scale();
+        }
         for (; i < n; ++i) {
-            product *= x + static_cast<double>(i);
-            if (++factors == 16 || product > 0x1p600) {
-                l += std::log(product);
-                product = 1.0;
-                factors = 0;
-            }
+            p[0] *= x + static_cast<double>(i);
+            if (++factors == 8)
+                scale();
         }
     };
     const auto drop = [&](std::int64_t d) {
         if (d == 0)
             return;
-        if (factors > 0) {
-            l += std::log(product);
-            product = 1.0;
-            factors = 0;
-        }
+        scale();
+        const double m = (p[0] * p[1]) * (p[2] * p[3]);
+        l += std::log(m) + static_cast<long double>(exponent) * 0.693147180559945309417232121458176568L;
+        p[0] = p[1] = p[2] = p[3] = 1.0;
+        exponent = 0;
         sum += static_cast<long double>(d) * l;
     };
     std::int64_t weight = ru.weight;

@@ -49,36 +49,61 @@ const double LOGLOW = std::log(static_cast<double>(LOWEST));
 const double LOGHIGH = std::log(static_cast<double>(HIGHEST));
 
 // The log theta between a and b (either order) where the log-likelihood
-// crosses target; the log-likelihood is at least target at a and below it at b.
-double crossing(const problem& pr, double a, double b, long double target)
+// crosses target; the log-likelihood is at least target at a and below it at
+// b. Newton steps on log theta, whose derivative is theta times the score,
+// from guess (or the middle of the bracket when guess is not inside it),
+// kept inside the bracket that every evaluation narrows; a step that would
+// leave it halves the bracket instead. Near the crossing a second point just
+// beyond the Newton estimate closes the bracket to under 1e-10.
+double crossing(engine& e, double a, double b, long double target, double guess)
 {
+    const auto inside = [&](double x) { return (x - a) * (x - b) < 0.0; };
+    double x = inside(guess) ? guess : 0.5 * (a + b);
     while (std::fabs(b - a) > 1e-10) {
-        const double mid = 0.5 * (a + b);
-        (loglik(std::exp(static_cast<long double>(mid)), pr) >= target ? a : b) = mid;
+        const double theta = std::exp(x);
+        const long double g = loglik(e, theta) - target;
+        (g >= 0.0L ? a : b) = x;
+        if (std::fabs(b - a) <= 1e-10)
+            break;
+        const auto t = static_cast<float>(theta);
+        const double slope = theta * (e.fast ? fastscore(e, t).value : static_cast<double>(exactsum(e, t)));
+        const double next = x - static_cast<double>(g) / slope;
+        if (!inside(next))
+            x = 0.5 * (a + b);
+        else if (std::fabs(next - x) < 4e-11)
+            x = next + std::copysign(2e-11, next - x);
+        else
+            x = next;
+        if (!inside(x))
+            x = 0.5 * (a + b);
     }
     return std::exp(0.5 * (a + b));
 }
 
 // The profile-likelihood interval: where the log-likelihood lies at most
 // drop below its highest value top, reached at log theta u (LOGLOW or
-// LOGHIGH when the result lies beyond the range).
-interval profileof(const problem& pr, double u, long double top, double drop)
+// LOGHIGH when the result lies beyond the range). w, when positive, is the
+// half-width of the Wald interval on log theta: the first guess of each end.
+interval profileof(engine& e, double u, long double top, double drop, double w = 0.0)
 {
     const long double target = top - drop;
+    const bool lowin = loglik(e, LOWEST) >= target;
+    const bool highin = loglik(e, HIGHEST) >= target;
+    const double none = std::numeric_limits<double>::quiet_NaN();
     interval in;
-    if (u <= LOGLOW || loglik(LOWEST, pr) >= target)
+    if (u <= LOGLOW || lowin)
         in.low.kind = limit::zero;
     else
-        in.low = {limit::value, crossing(pr, u, LOGLOW, target)};
-    if (u >= LOGHIGH || loglik(HIGHEST, pr) >= target)
+        in.low = {limit::value, crossing(e, u, LOGLOW, target, w > 0.0 ? u - w : none)};
+    if (u >= LOGHIGH || highin)
         in.high.kind = limit::infinite;
     else
-        in.high = {limit::value, crossing(pr, u, LOGHIGH, target)};
+        in.high = {limit::value, crossing(e, u, LOGHIGH, target, w > 0.0 ? u + w : none)};
     // Beyond the range on the side where the result lies: the whole
     // interval is beyond it.
-    if (u >= LOGHIGH && loglik(HIGHEST, pr) < target)
+    if (u >= LOGHIGH && !highin)
         in.low.kind = limit::infinite;
-    if (u <= LOGLOW && loglik(LOWEST, pr) < target)
+    if (u <= LOGLOW && !lowin)
         in.high.kind = limit::zero;
     return in;
 }
@@ -104,7 +129,9 @@ result estimateof(const problem& pr, const settings& s, std::string scope, std::
     e.loci = static_cast<int>(pr.loci.size());
     e.genes = genesof(pr);
 
-    const fitresult f = fit(pr);
+    engine en;
+    prepare(en, pr);
+    const fitresult f = fit(en);
     e.where = f.end;
     const double drop = 0.5 * chisq1quantile(s.level);
     const long double linf = loglikinf(pr);
@@ -113,11 +140,11 @@ result estimateof(const problem& pr, const settings& s, std::string scope, std::
         e.theta = f.theta;
         e.se =
             f.var > 0.0L ? static_cast<double>(std::sqrt(f.var)) : std::numeric_limits<double>::quiet_NaN();
-        const long double top = loglik(f.theta, pr);
-        e.profile = profileof(pr, std::log(static_cast<double>(f.theta)), top, drop);
+        const long double top = loglik(en, f.theta);
+        const double z = normalquantile(0.5 + 0.5 * s.level);
+        const double t = f.theta, w = z * e.se / t;
+        e.profile = profileof(en, std::log(t), top, drop, std::isfinite(w) ? w : 0.0);
         if (std::isfinite(e.se)) {
-            const double z = normalquantile(0.5 + 0.5 * s.level);
-            const double t = f.theta, w = z * e.se / t;
             e.wald = {{limit::value, t * std::exp(-w)}, {limit::value, t * std::exp(w)}};
         } else {
             e.note = "the information at the result is not positive: no standard error";
@@ -130,15 +157,15 @@ result estimateof(const problem& pr, const settings& s, std::string scope, std::
     case fitend::above:
         // The likelihood keeps rising towards multinomial sampling: its
         // highest value is the limit, and the test cannot reject.
-        e.profile = profileof(pr, LOGHIGH, linf, drop);
+        e.profile = profileof(en, LOGHIGH, linf, drop);
         e.tested = true;
         e.lr = 0.0;
         e.p = 1.0;
         e.note = "theta above 10000: no differentiation detectable";
         break;
     case fitend::below: {
-        const long double top = loglik(LOWEST, pr);
-        e.profile = profileof(pr, LOGLOW, top, drop);
+        const long double top = loglik(en, LOWEST);
+        e.profile = profileof(en, LOGLOW, top, drop);
         e.tested = true;
         e.lr = std::max(0.0, static_cast<double>(2.0L * (top - linf)));
         e.p = e.lr > 0.0 ? 0.5 * chisq1upper(e.lr) : 1.0;
