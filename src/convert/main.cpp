@@ -1,5 +1,5 @@
-// vornconvert: turns a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file
-// into a vorn data file.
+// vornconvert: turns a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file,
+// or a VCF or BCF file with a population map, into a vorn data file.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "formats/choose.h"
 #include "formats/dataset.h"
 #include "formats/text.h"
+#include "formats/vcf.h"
 
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"
@@ -29,10 +30,10 @@ using formats::quote;
 namespace {
 
 const char* const HELP = R"(Usage: vornconvert [OPTION]... INPUT
-Turn a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file into a vorn data
-file.
+Turn a Genepop, STRUCTURE, FSTAT, GenAlEx or Arlequin file, or a VCF or BCF
+file, into a vorn data file.
 
-  --format NAME         genepop, structure, fstat, genalex or arlequin;
+  --format NAME         genepop, structure, fstat, genalex, arlequin or vcf;
                         guessed from the content when not given
   -o, --output OUT      write the vorn data file to OUT (default and '-':
                         standard output)
@@ -67,6 +68,12 @@ rows per individual; a row of locus names fixes the columns of the loci;
 and names the setting it needs. GenAlEx files with one locus may need
 --ploidy.
 
+VCF and BCF files (plain, bgzip-compressed or BCF; every site a locus):
+  --popmap FILE         samples and their populations, two columns; needed
+  --pass-only           only sites whose FILTER is PASS
+  -r, --regions LIST    only these regions (chr, chr:from-to), through the
+                        index; -R, --regions-file FILE: the regions in a file
+
 INPUT '-' is standard input. A summary line goes to standard error, with
 warnings where the data look read the wrong way. Exit status 0 on success,
 1 on error. 'man vornconvert' describes each format and the names given to
@@ -83,6 +90,8 @@ struct options {
     bool quiet = false;
     formats::structureparams params;
     std::vector<std::string> layoutoptions;  // STRUCTURE settings given, as typed
+    std::string popmap;
+    formats::vcfoptions vcf;
 };
 
 struct usageerror {
@@ -119,9 +128,11 @@ options parseargs(int argc, char** argv)
         } else if (arg == "--format") {
             opt.format = value();
             if (std::find(formats::FORMATS.begin(), formats::FORMATS.end(), opt.format) ==
-                formats::FORMATS.end())
-                throw usageerror{"--format must be genepop, structure, fstat, genalex or arlequin, not " +
-                                 quote(opt.format)};
+                    formats::FORMATS.end() &&
+                opt.format != "vcf")
+                throw usageerror{
+                    "--format must be genepop, structure, fstat, genalex, arlequin or vcf, not " +
+                    quote(opt.format)};
         } else if (arg == "-o" || arg == "--output" || arg == "--map") {
             (arg == "--map" ? opt.map : opt.output) = value();
             if ((arg == "--map" ? opt.map : opt.output).empty())
@@ -132,6 +143,14 @@ options parseargs(int argc, char** argv)
             opt.pops = value();
         } else if (arg == "-q" || arg == "--quiet") {
             opt.quiet = true;
+        } else if (arg == "--popmap") {
+            opt.popmap = value();
+        } else if (arg == "--pass-only") {
+            opt.vcf.passonly = true;
+        } else if (arg == "-r" || arg == "--regions") {
+            opt.vcf.regions = value();
+        } else if (arg == "-R" || arg == "--regions-file") {
+            opt.vcf.regionsfile = value();
         } else if (arg == "--mainparams") {
             opt.mainparams = value();
         } else if (arg.starts_with("--") && formats::knownparam(key)) {
@@ -234,6 +253,75 @@ std::string formatname(const std::string& format)
     return format;
 }
 
+// Whether the input goes to htslib: by --format vcf, or by the first bytes
+// of a regular file (a pipe would lose them).
+bool isvcf(const options& opt)
+{
+    if (opt.format == "vcf")
+        return true;
+    std::error_code ec;
+    if (!opt.format.empty() || opt.input == "-" || !fs::is_regular_file(opt.input, ec))
+        return false;
+    char head[16] = {};
+    std::FILE* f = std::fopen(opt.input.c_str(), "rb");
+    const std::size_t n = f == nullptr ? 0 : std::fread(head, 1, sizeof head, f);
+    if (f != nullptr)
+        std::fclose(f);
+    return formats::looksvcf(std::string_view(head, n));
+}
+
+formats::dataset readvcf(const options& opt)
+{
+    if (!opt.layoutoptions.empty() || !opt.mainparams.empty())
+        throw fileerror{
+            (opt.layoutoptions.empty() ? std::string("--mainparams") : opt.layoutoptions.front()) +
+            " applies to STRUCTURE files only, and " + quote(opt.input) + " is read as VCF"};
+    if (opt.popmap.empty())
+        throw fileerror{quote(opt.input) + ": a VCF or BCF file needs --popmap FILE: two columns, sample and "
+                                           "population"};
+#ifdef VORN_VCF
+    formats::popmap map;
+    try {
+        map = formats::readpopmap(slurp(opt.popmap));
+    } catch (formats::inputerror& e) {
+        e.file = opt.popmap;
+        throw;
+    }
+    return formats::readvcfdataset(opt.input, map, opt.vcf);
+#else
+    throw fileerror{quote(opt.input) +
+                    " is a VCF or BCF file, and this vornconvert was built without htslib: "
+                    "install it (apt-get install libhts-dev) and build vornconvert again"};
+#endif
+}
+
+// The other formats, read as the reader reaches them; a Genepop file is
+// never held whole.
+formats::dataset readother(const options& opt, const std::string& shown)
+{
+    if (!opt.popmap.empty() || opt.vcf.passonly || !opt.vcf.regions.empty() || !opt.vcf.regionsfile.empty())
+        throw fileerror{"--popmap, --pass-only, -r and -R apply to VCF and BCF files only, and " +
+                        quote(shown) + " is not one"};
+    const infile file(opt.input);
+    formats::input text(file.f);
+    formats::readoptions how;
+    how.format = opt.format.empty() ? formats::guessformat(text) : opt.format;
+    how.structure = opt.params;
+    if (how.format != "structure" && !how.format.empty()) {
+        std::vector<std::string> misplaced = opt.layoutoptions;
+        if (!opt.mainparams.empty())
+            misplaced.push_back("--mainparams");
+        if (how.format == "genalex")
+            std::erase(misplaced, "--ploidy");
+        if (!misplaced.empty())
+            throw fileerror{misplaced.front() + " applies to STRUCTURE files only, and " + quote(shown) +
+                            " is read as " + formatname(how.format)};
+    }
+    if (!opt.mainparams.empty())
+        formats::readmainparams(slurp(opt.mainparams), opt.mainparams, how.structure);
+    return formats::readany(text, shown, how);
+}
+
 // One line: what was read, and what was written where.
 std::string summary(const formats::dataset& data, const selection& chosen, const std::string& written)
 {
@@ -293,27 +381,7 @@ int run(const options& opt)
         if (map && (output ? map->same(*output) : map->isstdout()))
             throw fileerror{apart};
 
-        // The input is read as the reader reaches it; a Genepop file is never
-        // held whole.
-        const infile file(opt.input);
-        formats::input text(file.f);
-        formats::readoptions how;
-        how.format = opt.format.empty() ? formats::guessformat(text) : opt.format;
-        how.structure = opt.params;
-        if (how.format != "structure" && !how.format.empty()) {
-            std::vector<std::string> misplaced = opt.layoutoptions;
-            if (!opt.mainparams.empty())
-                misplaced.push_back("--mainparams");
-            if (how.format == "genalex")
-                std::erase(misplaced, "--ploidy");
-            if (!misplaced.empty())
-                throw fileerror{misplaced.front() + " applies to STRUCTURE files only, and " + quote(shown) +
-                                " is read as " + formatname(how.format)};
-        }
-        if (!opt.mainparams.empty())
-            formats::readmainparams(slurp(opt.mainparams), opt.mainparams, how.structure);
-
-        const formats::dataset data = formats::readany(text, shown, how);
+        const formats::dataset data = isvcf(opt) ? readvcf(opt) : readother(opt, shown);
         constexpr std::size_t shownwarnings = 10;
         for (std::size_t i = 0; i < data.warnings.size() && i < shownwarnings; ++i) {
             std::cerr << "vornconvert: " << escaped(shown);

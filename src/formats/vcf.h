@@ -82,4 +82,11 @@ dataset readvcfdataset(const std::string& file, const popmap& map, const vcfopti
 // The summary of a read in words.
 std::string vcflayout(const vcfstats& s, std::size_t npops);
 
+// Whether the first bytes of a file are VCF text, BCF, or compressed (bgzip
+// or gzip: htslib tells what is inside).
+inline bool looksvcf(std::string_view head)
+{
+    return head.starts_with("##fileformat=VCF") || head.starts_with("BCF\2") || head.starts_with("\x1f\x8b");
+}
+
 }  // namespace formats

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -187,6 +188,9 @@ bool iscountfile(std::string_view head)
 
 bool iscountfilenamed(const std::string& file)
 {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return false;  // a pipe would lose the bytes read
     std::ifstream in(file, std::ios::binary);
     char h[11] = {};
     in.read(h, sizeof h);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -197,20 +198,18 @@ formats::dataset select(formats::dataset d, const choice& chosen)
 
 namespace {
 
-// The first bytes of a named file; empty when it cannot be read.
+// The first bytes of a regular file; empty for anything else (a pipe would
+// lose them) or when it cannot be read.
 std::string head(const std::string& file)
 {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return {};
     std::ifstream in(file, std::ios::binary);
     std::string h(32, '\0');
     in.read(h.data(), static_cast<std::streamsize>(h.size()));
     h.resize(static_cast<std::size_t>(in.gcount()));
     return h;
-}
-
-// VCF text, BCF, or anything compressed (bgzip or gzip: htslib tells).
-bool looksvcf(std::string_view h)
-{
-    return h.starts_with("##fileformat=VCF") || h.starts_with("BCF\2") || h.starts_with("\x1f\x8b");
 }
 
 input readvcf(const std::string& file, const choice& chosen, const genomeoptions& g)
@@ -295,13 +294,14 @@ input readcountfiles(const std::vector<std::string>& files, bool hash, std::istr
 input readinput(const std::string& file, const formats::readoptions& options, const choice& chosen,
                 const genomeoptions& genome)
 {
-    if (options.format == "vcf" || (options.format.empty() && file != "-" && looksvcf(head(file))))
+    if (options.format == "vcf" || (options.format.empty() && file != "-" && formats::looksvcf(head(file))))
         return readvcf(file, chosen, genome);
     input in;
     in.file = file;
     const std::string text = slurp(file);
-    if (options.format.empty() && looksvcf(text))
-        throw readerror(0, "a VCF or BCF file on standard input: add --format vcf");
+    if (options.format.empty() && formats::looksvcf(text))
+        throw readerror(
+            0, "a VCF or BCF file from standard input or a pipe: add --format vcf, so that htslib reads it");
     if (options.format.empty() && iscountfile(text)) {
         std::istringstream s(text);
         in = readcountfiles({file}, false, s);

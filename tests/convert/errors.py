@@ -218,7 +218,7 @@ CLI = [
     ("two inputs", cli(["data.gen", "other.gen"], "only one INPUT file can be given; 'other.gen' is a second" + USAGE)),
     ("unknown option", cli(["--ploidie", "2", "data.gen"], "unknown option '--ploidie'" + USAGE)),
     ("unknown format", cli(["--format", "genetix", "data.gen"],
-                           "--format must be genepop, structure, fstat, genalex or arlequin, not 'genetix'" + USAGE)),
+                           "--format must be genepop, structure, fstat, genalex, arlequin or vcf, not 'genetix'" + USAGE)),
     ("option without its value", cli(["data.gen", "-o"], "option -o needs a value" + USAGE)),
     ("extra columns not a number", cli(["--extra-cols=two", "data.gen"],
                                        "--extra-cols: EXTRACOLS must be a whole number from 0 to 100000, not 'two'"
