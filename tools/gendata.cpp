@@ -7,6 +7,9 @@
 // individuals' genes are drawn from those. With two or more populations and
 // a few individuals each, vorn's estimate lands near THETA.
 //
+// With -g the file is a Genepop file instead, of any number of populations
+// and loci: alleles coded 01, 02, ..., 00 for a gene that was not typed.
+//
 // The random numbers come from std::mt19937_64 and hand-written
 // transformations, so a seed gives the same file with every standard library.
 #include <algorithm>
@@ -52,6 +55,7 @@ struct options {
     double missing = 0.02;
     double theta = 10.0;
     bool even = false;
+    bool genepop = false;
     std::uint64_t seed = 1;
 };
 
@@ -61,8 +65,8 @@ struct options {
         std::fprintf(stderr, "vorn-gendata: %s\n", problem);
     std::fprintf(stderr,
                  "usage: vorn-gendata [options] > file.nex\n"
-                 "  -p N        populations, 1 to 99 (default 10)\n"
-                 "  -l N        loci, 1 to 99 (default 10)\n"
+                 "  -p N        populations, 1 to 99, or any number with -g (default 10)\n"
+                 "  -l N        loci, 1 to 99, or any number with -g (default 10)\n"
                  "  -n N        individuals per population, at least 1 (default 50)\n"
                  "  -a N        alleles per locus, 1 to 49 (default 8)\n"
                  "  -H, -D      haploid or diploid genotypes (default diploid)\n"
@@ -71,7 +75,8 @@ struct options {
                  "  -m SHARE    share of missing genes, 0 to 1 (default 0.02)\n"
                  "  -t THETA    how close populations stay to the pooled frequencies,\n"
                  "              above 0 (default 10)\n"
-                 "  -s SEED     random seed (default 1)\n");
+                 "  -s SEED     random seed (default 1)\n"
+                 "  -g          write a Genepop file instead of a vorn data file\n");
     std::exit(2);
 }
 
@@ -114,15 +119,19 @@ options parse(int argc, char** argv)
             o.even = true;
             continue;
         }
+        if (flag == "-g") {
+            o.genepop = true;
+            continue;
+        }
         if (flag == "-h" || flag == "--help")
             usage(nullptr);
         if (i + 1 >= argc)
             usage(("missing value after " + flag).c_str());
         const char* value = argv[++i];
         if (flag == "-p")
-            o.npops = static_cast<int>(number(value, 1, 99, "-p"));
+            o.npops = static_cast<int>(number(value, 1, 1000000, "-p"));
         else if (flag == "-l")
-            o.nloci = static_cast<int>(number(value, 1, 99, "-l"));
+            o.nloci = static_cast<int>(number(value, 1, 1000000, "-l"));
         else if (flag == "-n")
             o.nind = static_cast<int>(number(value, 1, 100000000, "-n"));
         else if (flag == "-a")
@@ -136,6 +145,8 @@ options parse(int argc, char** argv)
         else
             usage(("unknown option " + flag).c_str());
     }
+    if (!o.genepop && (o.npops > 99 || o.nloci > 99))
+        usage("more than 99 populations or loci need -g");
     return o;
 }
 
@@ -241,16 +252,54 @@ std::string locuslabel(int l)
     return MARKERS[(l - 1) % NMARKERS] + std::to_string(11 + (l * 37) % 500);
 }
 
-// Draws one gene: an allele symbol, or '?' for a gene that was not typed.
-char gene(randomness& random, const std::vector<double>& cumulative, double missing)
+// Draws one gene: the allele's index, or -1 for a gene that was not typed.
+int allele(randomness& random, const std::vector<double>& cumulative, double missing)
 {
     if (missing > 0.0 && random.uniform() < missing)
-        return '?';
+        return -1;
     const double u = random.uniform() * cumulative.back();
     std::size_t k = 0;
     while (k + 1 < cumulative.size() && u >= cumulative[k])
         ++k;
-    return ALPHABET[k];
+    return static_cast<int>(k);
+}
+
+// The same as an allele symbol, or '?'.
+char gene(randomness& random, const std::vector<double>& cumulative, double missing)
+{
+    const int k = allele(random, cumulative, missing);
+    return k < 0 ? '?' : ALPHABET[k];
+}
+
+// A Genepop file: a title, the loci one a line, each population after a
+// "Pop" line, one individual a line named after its population.
+void writegenepop(const options& o, randomness& random,
+                  const std::vector<std::vector<std::vector<double>>>& freq)
+{
+    std::printf("vorn-gendata -g: %d populations, %d loci\n", o.npops, o.nloci);
+    for (int l = 1; l <= o.nloci; ++l)
+        std::printf("%s-%d\n", locuslabel(l).c_str(), l);
+    std::string line;
+    for (int p = 0; p < o.npops; ++p) {
+        std::fputs("Pop\n", stdout);
+        std::string name = popname(p + 1);
+        std::replace(name.begin(), name.end(), ' ', '_');
+        for (int i = 0; i < o.nind; ++i) {
+            line = name + " ,";
+            for (int l = 0; l < o.nloci; ++l) {
+                const auto& f = freq[static_cast<std::size_t>(p)][static_cast<std::size_t>(l)];
+                line += ' ';
+                for (int copy = 0; copy < (o.diploid ? 2 : 1); ++copy) {
+                    // Alleles 1 to 49: two digits.
+                    const int k = allele(random, f, o.missing) + 1;
+                    line += static_cast<char>('0' + k / 10);
+                    line += static_cast<char>('0' + k % 10);
+                }
+            }
+            line += '\n';
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        }
+    }
 }
 
 }  // namespace
@@ -281,6 +330,15 @@ int main(int argc, char** argv)
 
     static char outbuf[1 << 16];
     std::setvbuf(stdout, outbuf, _IOFBF, sizeof outbuf);
+
+    if (o.genepop) {
+        writegenepop(o, random, freq);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::perror("vorn-gendata: write failed");
+            return 1;
+        }
+        return 0;
+    }
 
     std::printf("#nexus\nbegin vorndata;\ndimensions npops=%d nloci=%d;\n", o.npops, o.nloci);
     std::fputs(o.diploid ? "format diploid missing=? separator=/;\n" : "format haploid missing=?;\n", stdout);
