@@ -298,10 +298,11 @@ int main(int argc, char** argv)
             try {
                 formats::readmainparams(slurpfile(o.mainparams), o.mainparams, o.read.structure);
             } catch (const readerror& e) {
-                std::cerr << "vornstat: " << o.mainparams << ": " << e.what() << '\n';
+                std::cerr << "vornstat: " << escaped(o.mainparams) << ": " << e.what() << '\n';
                 return 2;
             } catch (const formats::inputerror& e) {
-                std::cerr << "vornstat: " << o.mainparams << ':' << e.line << ": " << e.what() << '\n';
+                std::cerr << "vornstat: " << escaped(o.mainparams) << ':' << e.line << ": " << e.what()
+                          << '\n';
                 return 2;
             }
         }
@@ -309,16 +310,16 @@ int main(int argc, char** argv)
             try {
                 o.genome.map = loadpopmap(slurpfile(o.popmap));
             } catch (const readerror& e) {
-                std::cerr << "vornstat: " << o.popmap << ": " << e.what() << '\n';
+                std::cerr << "vornstat: " << escaped(o.popmap) << ": " << e.what() << '\n';
                 return 2;
             } catch (const formats::inputerror& e) {
-                std::cerr << "vornstat: " << o.popmap << ':'
+                std::cerr << "vornstat: " << escaped(o.popmap) << ':'
                           << (e.line > 0 ? std::to_string(e.line) + ":" : "") << ' ' << e.what() << '\n';
                 return 2;
             }
         }
     } catch (const usageerror& e) {
-        std::cerr << "vornstat: " << e.what << '\n';
+        std::cerr << "vornstat: " << escaped(e.what) << '\n';
         return 2;
     }
 
@@ -364,7 +365,7 @@ int main(int argc, char** argv)
                 savecounts(o.savecounts, a.in);
         } catch (const readerror& e) {
             const std::string& at = e.file.empty() ? file : e.file;
-            std::cerr << "vornstat: " << at << ':';
+            std::cerr << "vornstat: " << escaped(at) << ':';
             if (e.line > 0)
                 std::cerr << e.line << ':';
             std::cerr << ' ' << e.what() << '\n';
@@ -372,8 +373,8 @@ int main(int argc, char** argv)
             continue;
         }
         for (const formats::warning& w : a.in.warnings)
-            std::cerr << "vornstat: " << file << ':' << (w.line > 0 ? std::to_string(w.line) + ":" : "")
-                      << " warning: " << w.text << '\n';
+            std::cerr << "vornstat: " << escaped(file) << ':'
+                      << (w.line > 0 ? std::to_string(w.line) + ":" : "") << " warning: " << w.text << '\n';
         // A progress line on a terminal, once the work has taken a second.
         const auto start = std::chrono::steady_clock::now();
         bool shown = false;

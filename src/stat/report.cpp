@@ -162,7 +162,7 @@ void writetable(std::ostream& out, const std::vector<const result*>& rows, bool 
 void writetext(std::ostream& out, const analysed& a, const settings& s)
 {
     const counts& c = a.in.table;
-    out << a.in.file << ": " << a.in.format;
+    out << escaped(a.in.file) << ": " << a.in.format;
     if (!a.in.layout.empty())
         out << " (" << a.in.layout << ")";
     out << ", " << c.npops() << (c.npops() == 1 ? " population, " : " populations, ") << c.nloci()

@@ -3,7 +3,7 @@ the bits, owner and links they had; reads that fail, stop the run; runs cut
 short leave nothing behind; nothing from a file reaches the terminal raw; a
 result vorn cannot write is reported.
 
-    files.py VORNCONVERT VORN SANITIZED
+    files.py VORNCONVERT VORN VORNSTAT SANITIZED
 
 Each case runs in a fresh folder holding data.gen. SANITIZED is 1 in a
 sanitizer build, whose own memory rules out an address-space limit.
@@ -22,8 +22,8 @@ import time
 
 from convtest import check, main, run
 
-conv, vorn = (os.path.abspath(a) for a in sys.argv[1:3])
-sanitized = sys.argv[3] == "1"
+conv, vorn, vornstat = (os.path.abspath(a) for a in sys.argv[1:4])
+sanitized = sys.argv[4] == "1"
 HERE = os.path.dirname(os.path.abspath(__file__))
 CATS = open(os.path.join(HERE, "data", "nancycats.gen"), "rb").read()
 USAGE = "\nTry 'vornconvert --help' for more information.\n"
@@ -184,13 +184,14 @@ def terminal_safe(folder):
     name = b"e\x1b]0;x\x07\xc2\x9bvil.gen"
     with open(os.path.join(folder.encode(), name), "wb") as f:
         f.write(HOSTILE)
-    for args, stdin in (([name, "-o", "out.nex", "--map", "out.map"], b""),
-                        ([name, "--format", "structure"], b""), (["-"], HOSTILE[:-3])):
-        r = subprocess.run([conv] + args, input=stdin, capture_output=True, cwd=folder, timeout=60)
+    for program, args, stdin in ((conv, [name, "-o", "out.nex", "--map", "out.map"], b""),
+                                 (conv, [name, "--format", "structure"], b""), (conv, ["-"], HOSTILE[:-3]),
+                                 (vornstat, [name], b""), (vornstat, [name, "--format", "structure"], b"")):
+        r = subprocess.run([program] + args, input=stdin, capture_output=True, cwd=folder, timeout=60)
         for stream in (r.stderr, r.stdout):
             check(b"\x1b" not in stream and b"\xc2\x9b" not in stream and b"\x07" not in stream,
                   "raw control in %r" % stream)
-        check(r.stderr.startswith(b"vornconvert: e\\x1b]0;x\\x07\\xc2\\x9bvil.gen") or args == ["-"],
+        check(b"e\\x1b]0;x\\x07\\xc2\\x9bvil.gen" in r.stderr + r.stdout or args == ["-"],
               "file name not escaped: %r" % r.stderr)
     out = open(path(folder, "out.nex"), "rb").read()
     check(b"\n_31m_[2J\xc2\xa0ok:\n" in out, "population name %r" % out)
