@@ -173,15 +173,27 @@ std::string_view input::whole()
 {
     if (base > 0)
         throw std::logic_error("input::whole after letting go");
-    // A file that can tell its size is read into a buffer of that size.
-    if (const long here = file ? std::ftell(file) : -1; here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
-        const long end = std::ftell(file);
-        if (std::fseek(file, here, SEEK_SET) != 0)
-            throw inputerror(0, std::string("read error: ") + std::strerror(errno));
-        if (end > here)
-            buf.reserve(buf.size() + static_cast<std::size_t>(end - here) + block);
+    // The rest is read in pieces, each twice the last up to 16 MiB, and put
+    // together once: the text is held at most twice over, and only briefly.
+    std::vector<std::string> pieces;
+    std::size_t total = buf.size();
+    for (std::size_t size = block; file != nullptr; size = std::min(2 * size, std::size_t(1) << 24)) {
+        std::string piece(size, '\0');
+        const std::size_t got = std::fread(piece.data(), 1, size, file);
+        const int err = errno;
+        piece.resize(got);
+        total += got;
+        pieces.push_back(std::move(piece));
+        if (got < size) {
+            if (std::ferror(file))
+                throw inputerror(0, std::string("read error: ") + std::strerror(err));
+            file = nullptr;
+        }
     }
-    while (more()) {
+    buf.reserve(total);
+    for (std::string& piece : pieces) {
+        buf += piece;
+        std::string().swap(piece);
     }
     return held();
 }
