@@ -23,22 +23,28 @@ const bool VCFREADER = false;
 
 namespace {
 
+// The whole file, read in large pieces; any failed read is an error, never
+// an end of the input.
 std::string slurp(const std::string& file)
 {
-    std::string text;
-    if (file == "-") {
-        std::ostringstream s;
-        s << std::cin.rdbuf();
-        if (std::cin.bad())
-            throw readerror(0, "could not read standard input");
-        return s.str();
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::FILE* f = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+    if (f == nullptr)
         throw readerror(0, "could not open the file");
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw readerror(0, "could not read the file");
+    std::string text;
+    std::size_t held = 0;
+    for (;;) {
+        text.resize(held + (std::size_t{1} << 20) + held / 2);
+        const std::size_t got = std::fread(text.data() + held, 1, text.size() - held, f);
+        held += got;
+        if (got == 0 || std::ferror(f))
+            break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    if (f != stdin)
+        std::fclose(f);
+    if (failed)
+        throw readerror(0, file == "-" ? "could not read standard input" : "could not read the file");
+    text.resize(held);
     return text;
 }
 
@@ -212,6 +218,41 @@ std::string head(const std::string& file)
     return h;
 }
 
+// A vorn data file read as vorn reads it, a block at a time, never held
+// whole. On a failure the file is read again up to where it was found, to
+// name the line.
+counts readvornfile(const std::string& file)
+{
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (f == nullptr)
+        throw readerror(0, "could not open the file");
+    std::vector<unsigned char> buf(1 << 16);
+    source in;
+    in.file = f;
+    in.buf = buf.data();
+    in.cap = buf.size();
+    in.name = file.c_str();
+    auto record = std::make_unique<datastr>();
+    try {
+        readdata(in, "", record.get());
+    } catch (const failure& e) {
+        std::fclose(f);
+        std::string message = e.what();
+        if (!message.empty() && message.front() == '\n')
+            message.erase(0, 1);
+        long long upto = e.offset - 1;  // the byte that ended a word may be the line break after it
+        int line = 1;
+        if (std::FILE* again = std::fopen(file.c_str(), "rb")) {
+            for (int c; upto > 0 && (c = std::getc(again)) != EOF; --upto)
+                line += c == '\n';
+            std::fclose(again);
+        }
+        throw readerror(line, message);
+    }
+    std::fclose(f);
+    return fromrecord(*record);
+}
+
 input readvcf(const std::string& file, const choice& chosen, const genomeoptions& g)
 {
 #ifndef VORN_VCF
@@ -298,6 +339,18 @@ input readinput(const std::string& file, const formats::readoptions& options, co
         return readvcf(file, chosen, genome);
     input in;
     in.file = file;
+    if (file != "-" && (options.format == "vorn" || (options.format.empty() && isnexus(head(file))))) {
+        in.format = "vorn";
+        in.table = readvornfile(file);
+        if (!chosen.loci.empty() || !chosen.pops.empty()) {
+            const counts& c = in.table;
+            in.table = select(c, pick(chosen.loci, c.locusnames, "--loci", "locus"),
+                              pick(chosen.pops, c.popnames, "--pops", "population"));
+        }
+        if (genome.hash)
+            in.sha256 = sha256file({file});
+        return in;
+    }
     const std::string text = slurp(file);
     if (options.format.empty() && formats::looksvcf(text))
         throw readerror(
@@ -305,10 +358,13 @@ input readinput(const std::string& file, const formats::readoptions& options, co
     if (options.format.empty() && iscountfile(text)) {
         std::istringstream s(text);
         in = readcountfiles({file}, false, s);
-        in.sha256 = sha256(text);
+        if (genome.hash)
+            in.sha256 = sha256(text);
         return in;
     }
-    in.sha256 = sha256(text);
+    // The digest is for the JSON record; other outputs do not pay for it.
+    if (genome.hash)
+        in.sha256 = sha256(text);
     if (options.format == "vorn" || (options.format.empty() && isnexus(text))) {
         in.format = "vorn";
         in.table = readvorn(text);
