@@ -414,10 +414,14 @@ int run(const options& opt)
             map->write(maptext(data, chosen, p));
         if (!output && !(std::cout << vorntext(data, chosen, p) << std::flush))
             throw fileerror{"cannot write to standard output"};
-        if (map)
-            map->commit();
-        if (output)
-            output->commit();
+        // What is written in place goes first: it can fail part way, where a
+        // rename hardly can.
+        for (const bool inplace : {true, false}) {
+            if (map && map->inplace() == inplace)
+                map->commit();
+            if (output && output->inplace() == inplace)
+                output->commit();
+        }
         if (!opt.quiet)
             std::cerr << "vornconvert: " << escaped(shown) << ": "
                       << summary(data, chosen, opt.output == "-" ? "standard output" : escaped(opt.output))

@@ -132,7 +132,7 @@ outfile::outfile(const std::string& name) : shown(name)
     if (found && S_ISDIR(st.st_mode))
         fail(EISDIR);
     if (found && (!S_ISREG(st.st_mode) || openon(1, st) || openon(2, st))) {
-        inplace = true;
+        direct = true;
         exists = true;
         old = st;
         fd = openon(1, st) ? 1 : openon(2, st) ? 2 : -1;
@@ -201,7 +201,7 @@ bool outfile::same(const outfile& other) const
 
 void outfile::write(std::string text)
 {
-    if (inplace) {
+    if (direct) {
         kept = std::move(text);
         return;
     }
@@ -256,9 +256,9 @@ void outfile::write(std::string text)
 
 void outfile::commit()
 {
-    if (!inplace && temp < 0)
+    if (!direct && temp < 0)
         fail(EBADF);  // nothing written
-    if (inplace) {
+    if (direct) {
         const int f = fd >= 0 ? fd : open(shown.c_str(), O_WRONLY | O_CLOEXEC);
         if (f < 0)
             fail(errno);

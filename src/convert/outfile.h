@@ -35,7 +35,9 @@ public:
     // Whether two outfiles lead to one file; whether this one is standard
     // output.
     bool same(const outfile& other) const;
-    bool isstdout() const { return inplace && fd == 1; }
+    bool isstdout() const { return direct && fd == 1; }
+    // Whether it is written in place at commit, not renamed.
+    bool inplace() const { return direct; }
     // Writes text to the temporary file, or keeps it until commit for a file
     // written in place. Throws fileerror.
     void write(std::string text);
@@ -55,7 +57,7 @@ private:
     struct stat old {};  // the file being replaced, when exists
     int temp = -1;       // the temporary file's slot (see outfile.cpp), or -1
     int fd = -1;         // where the text goes in place: 1, 2 or a descriptor opened at commit
-    bool inplace = false;
+    bool direct = false;
     std::string kept;  // the text, for a file written in place
 };
 

@@ -335,6 +335,11 @@ TESTS = [
     ("-o a folder with --map", refused(["data.gen", "-o", "sub", "--map", "out.map"],
                                       "vornconvert: cannot write 'sub': Is a directory\n",
                                       lambda folder: os.mkdir(path(folder, "sub")))),
+    ("-o /dev/full with --map: no map", refused(["data.gen", "-o", "/dev/full", "--map", "out.map"],
+                                                "vornconvert: cannot write '/dev/full': No space left on device\n")),
+    ("--map /dev/full with -o: no output", refused(["data.gen", "-o", "out.nex", "--map", "/dev/full"],
+                                                   "vornconvert: cannot write '/dev/full': No space left on device\n",
+                                                   lambda folder: write(folder, "out.nex"))),
     ("--map on standard output beside the data", refused(
         ["data.gen", "--map", "/dev/stdout"], "vornconvert: --map needs a file of its own, apart from the output\n")),
     ("-o ''", refused(["data.gen", "-o", ""], "vornconvert: option -o needs a file name, not ''" + USAGE)),
