@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/estimate.h"
+#include "core/failure.h"
 
 std::vector<std::vector<float>> pooled(const counts& c, const std::vector<int>& pops)
 {
@@ -97,29 +98,15 @@ fitresult fit(engine& e)
             r.end = fitend::flat;
         return r;
     }
-    long double rtb;
-    float dx;
-    if (lo < 0) {
-        rtb = LOWEST;
-        dx = HIGHEST - LOWEST;
-    } else {
-        rtb = HIGHEST;
-        dx = LOWEST - HIGHEST;
+    // The engine's rtbis takes the same signs at the same trial points.
+    try {
+        r.theta = rtbis(e, LOWEST, HIGHEST, TOLERANCE);
+    } catch (const failure&) {
+        r.end = fitend::stuck;
+        return r;
     }
-    for (int j = 0; j < 40; ++j) {
-        dx = dx * 0.5f;
-        const long double xmid = rtb + dx;
-        const int fmid = scoresign(e, static_cast<float>(xmid));
-        if (fmid <= 0)
-            rtb = xmid;
-        if (std::fabs(dx) < TOLERANCE || fmid == 0) {
-            r.end = fitend::root;
-            r.theta = static_cast<float>(rtb);
-            r.var = var(e, r.theta);
-            return r;
-        }
-    }
-    r.end = fitend::stuck;
+    r.end = fitend::root;
+    r.var = var(e, r.theta);
     return r;
 }
 
