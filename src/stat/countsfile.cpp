@@ -257,5 +257,8 @@ countstable readcounts(const std::vector<std::string>& files, std::istream& stan
         }
         readone(in, files[i], i == 0, t, spans, unplaced);
     }
+    // The table grew by doubling: give back the room it did not fill.
+    t.table.n.shrink_to_fit();
+    t.table.offset.shrink_to_fit();
     return t;
 }

@@ -293,6 +293,9 @@ input readvcf(const std::string& file, const choice& chosen, const genomeoptions
         const formats::vcfstats st = formats::readvcf(file, g.map, g.vcf, false, each);
         in.format = st.format;
         in.layout = formats::vcflayout(st, g.map.pops.size());
+        // The table grew by doubling: give back the room it did not fill.
+        c.n.shrink_to_fit();
+        c.offset.shrink_to_fit();
     } catch (const formats::inputerror& e) {
         throw readerror(0, e.what());
     }
