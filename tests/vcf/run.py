@@ -132,6 +132,12 @@ def rules():
         code, out, err = run(['--popmap', 'map.txt', '--save-counts', 'r.counts'] + args + [vcf])
         got = [l.split('\t')[1] for l in countlines(os.path.join(tmp, 'r.counts'))] if code == 0 else err
         check(got == ['100', '150', '200'], f'{args}: sites {got}')
+    # Windows of 100 starting every 50: positions 1-100, 51-150, ... hold
+    # the sites whose POS lies in them.
+    got = [(r['name'], r['loci']) for r in rows(run(['--popmap', 'map.txt', '--tsv', '--window', '100', '--step',
+                                                       '50', vcf])[1]) if r['scope'] == 'window']
+    check(got == [('1:1-100', '3'), ('1:51-150', '3'), ('1:101-200', '2'), ('1:151-250', '2'), ('1:201-300', '1')],
+          f'windows: {got}')
     # The same records as BCF give the same table.
     if shutil.which('bcftools'):
         subprocess.run(['bcftools', 'view', '-Ob', '-o', os.path.join(tmp, 'regions.bcf'), vcf], check=True)
