@@ -69,6 +69,14 @@ def write(folder, name, text=b"older\n", mode=None):
 
 # --- Refused: exit 1, the message, and the folder as it was -----------------
 
+def snapshot(folder):
+    """Each name: where its link points, its bytes, or None for a folder."""
+    def what(name):
+        p = path(folder, name)
+        return os.readlink(p) if os.path.islink(p) else open(p, "rb").read() if os.path.isfile(p) else None
+    return {name: what(name) for name in listing(folder)}
+
+
 def refused(args, message, prepare=None, user=False, limits=None):
     """message: the whole of standard error, or a compiled pattern."""
     def fn(folder):
@@ -81,18 +89,14 @@ def refused(args, message, prepare=None, user=False, limits=None):
                 print("skip (needs setpriv as root)")
                 return
             os.chmod(folder, 0o777)
-        before = {n: os.readlink(path(folder, n)) if os.path.islink(path(folder, n)) else
-                  open(path(folder, n), "rb").read() if os.path.isfile(path(folder, n)) else None
-                  for n in listing(folder)}
+        before = snapshot(folder)
         r = subprocess.run(prefix + [conv] + args, capture_output=True, cwd=folder, timeout=60,
                            preexec_fn=limits)
         err = r.stderr.decode(errors="replace")
         check(r.returncode == 1, "exit %d, stderr %r" % (r.returncode, err))
         ok = message.fullmatch(err) if isinstance(message, re.Pattern) else err == message
         check(ok, "stderr\n  got:      %r\n  expected: %r" % (err, message))
-        after = {n: os.readlink(path(folder, n)) if os.path.islink(path(folder, n)) else
-                 open(path(folder, n), "rb").read() if os.path.isfile(path(folder, n)) else None
-                 for n in listing(folder)}
+        after = snapshot(folder)
         check(after == before, "folder held %s, now %s" % (sorted(before), sorted(after)))
     return within(fn)
 
