@@ -8,14 +8,20 @@
 
 double normalquantile(double p)
 {
-    // Bisection on the normal lower tail 0.5 erfc(-z / sqrt 2): slow, but
-    // called a few times a run, and exact to the last bits that matter.
+    // Bisection on the normal lower tail 0.5 erfc(-z / sqrt 2), exact to the
+    // last bits that matter. A run asks for one level again and again: the
+    // last answer is kept.
+    static double lastp = -1.0, lastz = 0.0;
+    if (p == lastp)
+        return lastz;
     double lo = -40.0, hi = 40.0;
     for (int i = 0; i < 200 && hi - lo > 1e-15 * std::max(1.0, std::fabs(lo)); ++i) {
         const double mid = 0.5 * (lo + hi);
         (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
     }
-    return 0.5 * (lo + hi);
+    lastp = p;
+    lastz = 0.5 * (lo + hi);
+    return lastz;
 }
 
 double chisq1quantile(double level)
