@@ -24,11 +24,16 @@ struct counts {
     int npops() const { return static_cast<int>(popnames.size()); }
     int nloci() const { return static_cast<int>(locusnames.size()); }
     // The counts of population p at locus l, nalleles[l] of them.
+    // Pointer arithmetic, not n[...]: a table whose loci have no alleles has
+    // no counts at all, and its rows are empty ranges at the start.
     const std::int64_t* at(int p, int l) const
     {
-        return &n[offset[l] + static_cast<std::size_t>(p) * nalleles[l]];
+        return n.data() + offset[l] + static_cast<std::size_t>(p) * nalleles[l];
     }
-    std::int64_t* at(int p, int l) { return &n[offset[l] + static_cast<std::size_t>(p) * nalleles[l]]; }
+    std::int64_t* at(int p, int l)
+    {
+        return n.data() + offset[l] + static_cast<std::size_t>(p) * nalleles[l];
+    }
 };
 
 // An empty table of these dimensions; nalleles[l] alleles at locus l.
