@@ -196,6 +196,13 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
                 continue;
             }
         }
+        // htslib ends the process on a GT field of a type it does not expect,
+        // so the type is checked here first.
+        bcf_unpack(rec, BCF_UN_FMT);
+        if (const bcf_fmt_t* fmt = bcf_get_fmt(hdr, rec, "GT"); fmt != nullptr && fmt->type != BCF_BT_INT8 &&
+                                                                fmt->type != BCF_BT_INT16 &&
+                                                                fmt->type != BCF_BT_INT32)
+            throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
         const int ngt = bcf_get_genotypes(hdr, rec, &gt.p, &gt.size);
         const std::int32_t* rawgt = gt.p;
         if (ngt == -3 || nsamples == 0) {  // no GT in this record: no genes
