@@ -1,5 +1,7 @@
 #include "core/counts.h"
 
+#include <algorithm>
+
 counts makecounts(std::vector<std::string> popnames, std::vector<std::string> locusnames,
                   const std::vector<int>& nalleles)
 {
@@ -10,6 +12,7 @@ counts makecounts(std::vector<std::string> popnames, std::vector<std::string> lo
     std::size_t size = 0;
     for (const int a : nalleles) {
         c.offset.push_back(size);
+        c.step.push_back(static_cast<std::size_t>(a));
         size += static_cast<std::size_t>(a) * c.popnames.size();
     }
     c.n.assign(size, 0);
@@ -18,18 +21,28 @@ counts makecounts(std::vector<std::string> popnames, std::vector<std::string> lo
 
 counts fromrecord(const datastr& data)
 {
-    std::vector<std::string> pops, loci;
-    std::vector<int> nalleles;
-    for (int p = 1; p <= data.npops; ++p)
-        pops.emplace_back(data.popname[p]);
-    for (int l = 1; l <= data.nloci; ++l) {
-        loci.emplace_back(data.locuslabel[l]);
-        nalleles.push_back(data.nalleles[l]);
-    }
-    counts c = makecounts(std::move(pops), std::move(loci), nalleles);
+    const counts v = viewrecord(data);
+    counts c = makecounts(v.popnames, v.locusnames, v.nalleles);
     for (int p = 0; p < c.npops(); ++p)
         for (int l = 0; l < c.nloci(); ++l)
-            for (int k = 0; k < c.nalleles[l]; ++k)
-                c.at(p, l)[k] = data.allelecount[p + 1][l + 1][k + 1];
+            std::copy_n(v.at(p, l), c.nalleles[l], c.at(p, l));
+    return c;
+}
+
+counts viewrecord(const datastr& data)
+{
+    // The record is indexed from 1: population p, locus l, allele k of the
+    // table are allelecount[p + 1][l + 1][k + 1].
+    counts c;
+    for (int p = 1; p <= data.npops; ++p)
+        c.popnames.emplace_back(data.popname[p]);
+    c.view = &data.allelecount[0][0][0];
+    constexpr auto row = static_cast<std::size_t>(MAXLOCI) * MAXALLELES;
+    for (int l = 1; l <= data.nloci; ++l) {
+        c.locusnames.emplace_back(data.locuslabel[l]);
+        c.nalleles.push_back(data.nalleles[l]);
+        c.offset.push_back(row + static_cast<std::size_t>(l) * MAXALLELES + 1);
+        c.step.push_back(row);
+    }
     return c;
 }

@@ -6,33 +6,47 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/datastr.h"
 
-// Populations, loci and alleles are numbered from 0. The counts of locus l
-// form one block: n[offset[l] + p * nalleles[l] + k] is the number of genes
-// of population p at locus l that carry allele k. Alleles are numbered in
-// the order first met in the data, as vorn numbers them.
+// Populations, loci and alleles are numbered from 0. at(p, l) points at the
+// nalleles[l] counts of population p at locus l: the number of its genes at
+// locus l that carry each allele. Alleles are numbered in the order first met
+// in the data, as vorn numbers them. A table owns its counts in n, locus by
+// locus (population p of locus l at offset[l] + p * step[l], step[l] =
+// nalleles[l]); a table made by viewrecord looks at vorn's record instead, in
+// place, and holds no counts of its own.
+//
+// A count is at most MAXCOUNT: readers refuse a cell with more genes.
+constexpr std::int64_t MAXCOUNT = INT32_MAX;
 struct counts {
     std::vector<std::string> popnames;
     std::vector<std::string> locusnames;
     std::vector<int> nalleles;
     std::vector<std::size_t> offset;
-    std::vector<std::int64_t> n;
+    std::vector<std::size_t> step;
+    std::vector<std::int32_t> n;
+    const std::int32_t* view = nullptr;  // the record's counts, for a view
 
     int npops() const { return static_cast<int>(popnames.size()); }
     int nloci() const { return static_cast<int>(locusnames.size()); }
-    // The counts of population p at locus l, nalleles[l] of them.
     // Pointer arithmetic, not n[...]: a table whose loci have no alleles has
     // no counts at all, and its rows are empty ranges at the start.
-    const std::int64_t* at(int p, int l) const
+    const std::int32_t* at(int p, int l) const
     {
-        return n.data() + offset[l] + static_cast<std::size_t>(p) * nalleles[l];
+        return (view != nullptr ? view : n.data()) + offset[l] + static_cast<std::size_t>(p) * step[l];
     }
-    std::int64_t* at(int p, int l)
+    std::int32_t* at(int p, int l) { return n.data() + offset[l] + static_cast<std::size_t>(p) * step[l]; }
+    // A locus added at the end, its counts population by population.
+    void addlocus(std::string name, int alleles, const std::int32_t* cells)
     {
-        return n.data() + offset[l] + static_cast<std::size_t>(p) * nalleles[l];
+        locusnames.push_back(std::move(name));
+        nalleles.push_back(alleles);
+        offset.push_back(n.size());
+        step.push_back(static_cast<std::size_t>(alleles));
+        n.insert(n.end(), cells, cells + popnames.size() * static_cast<std::size_t>(alleles));
     }
 };
 
@@ -40,5 +54,7 @@ struct counts {
 counts makecounts(std::vector<std::string> popnames, std::vector<std::string> locusnames,
                   const std::vector<int>& nalleles);
 
-// The table of a record that vorn's reader filled.
+// The table of a record that vorn's reader filled: a copy, or a view that
+// reads the record in place (the record must outlive it and stay unchanged).
 counts fromrecord(const datastr& data);
+counts viewrecord(const datastr& data);

@@ -328,10 +328,11 @@ void prepare(engine& e, const problem& pr)
     e.dense.reserve(alleles * (DENSE + 1) * npops + 4);
 
     // Each allele's counts in the problem's populations, with the locus
-    // weight; each pair's genes, for the sample part.
-    std::vector<std::int64_t> n(npops), w(npops);
-    std::vector<std::int64_t> genes(npops * nloci), pairweight(npops * nloci);
-    std::vector<end> ends(std::max(npops, nloci * npops));
+    // weight; each pair's genes and weight, for the sample part.
+    std::vector<std::int64_t> n(npops), w(npops), genes(npops);
+    std::vector<end> sizes;
+    sizes.reserve(nloci * npops);
+    std::vector<end> ends(npops);
     std::int64_t mostlanes = 0;  // lane additions of the busiest locus
     std::int64_t heaviest = 0;   // the largest weight of any run
     for (std::size_t j = 0; j < nloci; ++j) {
@@ -342,11 +343,12 @@ void prepare(engine& e, const problem& pr)
         if (weight <= 0)
             continue;
         std::fill(w.begin(), w.end(), weight);
+        std::fill(genes.begin(), genes.end(), 0);
         std::int64_t lanes = 0;
         for (int k = 0; k < nalleles; ++k) {
             for (std::size_t q = 0; q < npops; ++q) {
                 n[q] = c.at(pr.pops[q], l)[k];
-                genes[j * npops + q] += n[q];
+                genes[q] += n[q];
             }
             const std::size_t m = distinct(n.data(), w.data(), npops, ends.data());
             if (m == 0)
@@ -357,14 +359,23 @@ void prepare(engine& e, const problem& pr)
             lanes += lanesteps(ends[m - 1].size);
         }
         for (std::size_t q = 0; q < npops; ++q)
-            pairweight[j * npops + q] = weight;
+            if (genes[q] > 0)
+                sizes.push_back({genes[q], weight});
         mostlanes = std::max(mostlanes, lanes);
     }
     e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
-    const std::size_t m = distinct(genes.data(), pairweight.data(), genes.size(), ends.data());
-    e.sample = makerun(e, 1.0f, ends.data(), m);
+    // The pairs' distinct sizes, each with its total weight, in place.
+    std::sort(sizes.begin(), sizes.end(), [](const end& x, const end& y) { return x.size < y.size; });
+    std::size_t m = 0;
+    for (const end& x : sizes) {
+        if (m > 0 && sizes[m - 1].size == x.size)
+            sizes[m - 1].drop += x.drop;
+        else
+            sizes[m++] = x;
+    }
+    e.sample = makerun(e, 1.0f, sizes.data(), m);
     heaviest = std::max(heaviest, e.sample.weight);
-    const std::int64_t most = m > 0 ? ends[m - 1].size : 0;
+    const std::int64_t most = m > 0 ? sizes[m - 1].size : 0;
 
     // The bound (docs/bound.md): each term of the fast sum is rounded 4
     // times before it is added (1/f, times i, plus theta, the weight divided

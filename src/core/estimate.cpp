@@ -172,9 +172,55 @@ long double total(float theta, const problem& pr)
     const std::size_t nloci = pr.loci.size();
     const auto stride = static_cast<std::size_t>(npops) + 1;
 
-    // a[j * stride + q + 1]: the allele part of each pair; genes likewise.
-    std::vector<long double> a(nloci * stride);
-    std::vector<std::int64_t> genes(nloci * stride);
+    // The genes of population q at the locus of entry j.
+    const auto genesof = [&](int q, std::size_t j) {
+        const int l = pr.loci[j];
+        const std::int32_t* x = c.at(pr.pops[static_cast<std::size_t>(q)], l);
+        std::int64_t n = 0;
+        for (int k = 0; k < c.nalleles[static_cast<std::size_t>(l)]; ++k)
+            n += x[k];
+        return n;
+    };
+
+    // The sample part of a pair depends on its genes alone, so one running
+    // sum serves every pair. Where the largest pair has no more genes than
+    // there are pairs, b[n] keeps the running sum after every n; otherwise
+    // b[e] is the sample part of the pairs with sizes[e] genes, for the
+    // distinct sizes, ascending, in sizes[1..count]. Both hold the same sums.
+    std::int64_t most = 0;
+    std::size_t pairs = 0;
+    for (std::size_t j = 0; j < nloci; ++j)
+        if (pr.weightof(j) != 0)
+            for (int q = 0; q < npops; ++q) {
+                most = std::max(most, genesof(q, j));
+                ++pairs;
+            }
+    const bool everyn = most <= static_cast<std::int64_t>(pairs);
+    std::vector<std::int64_t> sizes(1);
+    if (everyn) {
+        for (std::int64_t n = 1; n <= most; ++n)
+            sizes.push_back(n);
+    } else {
+        for (std::size_t j = 0; j < nloci; ++j)
+            if (pr.weightof(j) != 0)
+                for (int q = 0; q < npops; ++q)
+                    sizes.push_back(genesof(q, j));
+        std::sort(sizes.begin() + 1, sizes.end());
+        sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
+    }
+    const std::size_t count = sizes.size() - 1;
+    std::vector<long double> b(count + 1);
+    firstsums<Squared>(t, 1.0L, sizes.data(), count, b.data());
+    const auto sample = [&](std::int64_t n) {
+        if (everyn)
+            return b[static_cast<std::size_t>(n)];
+        return b[static_cast<std::size_t>(std::lower_bound(sizes.begin() + 1, sizes.end(), n) -
+                                          sizes.begin())];
+    };
+
+    // d[j * stride + q + 1]: each pair's allele part less its sample part
+    // (the reverse for the information).
+    std::vector<long double> d(nloci * stride);
     std::vector<std::int64_t> counts;  // counts[k * stride + q + 1] of the locus at hand
     for (std::size_t j = 0; j < nloci; ++j) {
         if (pr.weightof(j) == 0)
@@ -182,15 +228,12 @@ long double total(float theta, const problem& pr)
         const int l = pr.loci[j];
         const auto nalleles = static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(l)]);
         counts.assign(nalleles * stride, 0);
-        std::int64_t* n = genes.data() + j * stride;
         for (int q = 0; q < npops; ++q) {
-            const std::int64_t* x = c.at(pr.pops[static_cast<std::size_t>(q)], l);
-            for (std::size_t k = 0; k < nalleles; ++k) {
+            const std::int32_t* x = c.at(pr.pops[static_cast<std::size_t>(q)], l);
+            for (std::size_t k = 0; k < nalleles; ++k)
                 counts[k * stride + static_cast<std::size_t>(q) + 1] = x[k];
-                n[q + 1] += x[k];
-            }
         }
-        long double* sums = a.data() + j * stride;
+        long double* sums = d.data() + j * stride;
         for (std::size_t k = 0; k < nalleles; ++k) {
             const long double r = 1.0L / pr.freq[static_cast<std::size_t>(l)][k];
             // Every population's allele part starts from 0 with the first allele.
@@ -199,25 +242,12 @@ long double total(float theta, const problem& pr)
             else
                 addsums<Squared>(t, r, counts.data() + k * stride, npops, sums);
         }
+        for (int q = 0; q < npops; ++q) {
+            long double& a = sums[q + 1];
+            const long double bp = sample(genesof(q, j));
+            a = Squared ? bp - a : a - bp;
+        }
     }
-
-    // The sample part of a pair depends on its genes alone, so one running
-    // sum serves every pair: b[e] is the sample part of the pairs with
-    // sizes[e] genes, for the distinct sizes, ascending, in sizes[1..count].
-    std::vector<std::int64_t> sizes(1);
-    for (std::size_t j = 0; j < nloci; ++j)
-        if (pr.weightof(j) != 0)
-            sizes.insert(sizes.end(), genes.begin() + static_cast<std::ptrdiff_t>(j * stride + 1),
-                         genes.begin() + static_cast<std::ptrdiff_t>((j + 1) * stride));
-    std::sort(sizes.begin() + 1, sizes.end());
-    sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
-    const std::size_t count = sizes.size() - 1;
-    std::vector<long double> b(count + 1);
-    firstsums<Squared>(t, 1.0L, sizes.data(), count, b.data());
-    const auto sample = [&](std::int64_t n) {
-        return b[static_cast<std::size_t>(std::lower_bound(sizes.begin() + 1, sizes.end(), n) -
-                                          sizes.begin())];
-    };
 
     long double sum = 0.0L;
     for (int q = 0; q < npops; ++q)
@@ -225,10 +255,8 @@ long double total(float theta, const problem& pr)
             const int w = pr.weightof(j);
             if (w == 0)
                 continue;
-            const std::size_t at = j * stride + static_cast<std::size_t>(q) + 1;
-            const long double bp = sample(genes[at]);
-            const long double d = Squared ? bp - a[at] : a[at] - bp;
-            sum += w == 1 ? d : w * d;
+            const long double x = d[j * stride + static_cast<std::size_t>(q) + 1];
+            sum += w == 1 ? x : w * x;
         }
     return sum;
 }
@@ -271,7 +299,7 @@ float bisect(Value value, float x1, float x2, float xacc)
 struct whole {
     counts c;
     problem pr;
-    whole(const datastr* data, const tables* t) : c(fromrecord(*data)), pr(recordproblem(c, t)) {}
+    whole(const datastr* data, const tables* t) : c(viewrecord(*data)), pr(recordproblem(c, t)) {}
 };
 
 }  // namespace

@@ -72,7 +72,7 @@ long double loglikinf(const problem& pr)
     for (const int p : pr.pops)
         for (std::size_t j = 0; j < pr.loci.size(); ++j) {
             const int l = pr.loci[j];
-            const std::int64_t* n = c.at(p, l);
+            const std::int32_t* n = c.at(p, l);
             long double part = 0.0L;
             for (int k = 0; k < c.nalleles[l]; ++k)
                 if (n[k] > 0)

@@ -12,6 +12,7 @@
 #include <htslib/synced_bcf_reader.h>
 #include <htslib/vcf.h>
 
+#include "core/counts.h"
 #include "formats/text.h"
 
 namespace formats {
@@ -238,6 +239,10 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         for (std::size_t p = 0; p < npops; ++p) {
             std::int64_t genesofp = 0;
             for (int a = 0; a < nal; ++a) {
+                if (raw[p * nal + a] > MAXCOUNT)
+                    throw inputerror(0, quote(where) + ": population " + quote(map.pops[p]) +
+                                            " has more than " + std::to_string(MAXCOUNT) +
+                                            " genes of one allele at this site");
                 genesofp += raw[p * nal + a];
                 total[a] += raw[p * nal + a];
             }
@@ -266,7 +271,7 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         site.n.assign(npops * k, 0);
         for (std::size_t p = 0; p < npops; ++p)
             for (std::size_t j = 0; j < k; ++j)
-                site.n[p * k + j] = raw[p * nal + site.allele[j]];
+                site.n[p * k + j] = static_cast<std::int32_t>(raw[p * nal + site.allele[j]]);
         if (genes) {
             bcf_unpack(rec, BCF_UN_STR);
             site.label.clear();

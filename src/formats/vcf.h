@@ -61,7 +61,7 @@ struct vcfsite {
     std::vector<int> allele;
     std::vector<std::string_view> label;  // the allele's text, REF or ALT
     // n[p * allele.size() + k]: genes of population p that carry allele k.
-    std::vector<std::int64_t> n;
+    std::vector<std::int32_t> n;  // at most MAXCOUNT each
     // Filled only when asked for: the genes of each mapped sample, samples in
     // the order above, ploidy entries each: an allele k, MISSING or ABSENT.
     int ploidy = 0;

@@ -106,7 +106,7 @@ void readone(std::istream& in, const std::string& file, bool first, countstable&
         chromno.emplace(w.chroms[i], static_cast<int>(i));
     std::map<std::string, std::pair<std::int64_t, std::int64_t>> mine;  // this file's stretches
     std::set<std::string> mynames;
-    std::vector<std::int64_t> cell;
+    std::vector<std::int32_t> cell;
     while (next()) {
         split(line, f);
         if (f.size() != npops + 2)
@@ -128,7 +128,10 @@ void readone(std::istream& in, const std::string& file, bool first, countstable&
                 std::int64_t v = 0;
                 if (!whole(s.substr(0, comma), v))
                     fail("a count must be a whole number, not " + shown(s.substr(0, comma)));
-                cell.push_back(v);
+                if (v > MAXCOUNT)
+                    fail("a count above " + std::to_string(MAXCOUNT) + " (" + shown(s.substr(0, comma)) +
+                         "): a cell holds at most that many genes");
+                cell.push_back(static_cast<std::int32_t>(v));
                 ++k;
                 if (comma == std::string_view::npos)
                     break;
@@ -141,6 +144,7 @@ void readone(std::istream& in, const std::string& file, bool first, countstable&
                      shown(pops[0]) + " " + std::to_string(nalleles) + ": each cell needs one per allele");
         }
         const std::string chrom(f[0]);
+        std::string name;
         if (placed) {
             auto [it, fresh] = chromno.try_emplace(chrom, static_cast<int>(w.chroms.size()));
             if (fresh)
@@ -150,20 +154,18 @@ void readone(std::istream& in, const std::string& file, bool first, countstable&
             auto [span, created] = mine.try_emplace(chrom, pos, pos);
             span->second.first = std::min(span->second.first, pos);
             span->second.second = std::max(span->second.second, pos);
-            c.locusnames.push_back(chrom + ":" + std::string(f[1]));
+            name = chrom + ":" + std::string(f[1]);
         } else {
             if (!w.chrom.empty())
                 fail("a locus without a position among sites with positions");
             if (unplaced.contains(chrom))
                 fail("locus " + shown(chrom) + " is also in a part before: it would count twice");
             mynames.insert(chrom);
-            c.locusnames.push_back(chrom);
+            name = chrom;
         }
         if (placed && (!unplaced.empty() || !mynames.empty()))
             fail("a site with a position among loci without positions");
-        c.offset.push_back(c.n.size());
-        c.nalleles.push_back(nalleles);
-        c.n.insert(c.n.end(), cell.begin(), cell.end());
+        c.addlocus(std::move(name), nalleles, cell.data());
     }
     if (in.bad())
         fail("could not read the file");
@@ -224,7 +226,7 @@ void writecounts(std::ostream& out, const countstable& t)
             buf += "\t.";
         }
         for (int p = 0; p < c.npops(); ++p) {
-            const std::int64_t* n = c.at(p, l);
+            const std::int32_t* n = c.at(p, l);
             for (int k = 0; k < c.nalleles[l]; ++k) {
                 buf += k == 0 ? '\t' : ',';
                 buf.append(num, std::to_chars(num, num + sizeof num, n[k]).ptr);

@@ -12,6 +12,7 @@
 
 #include "core/failure.h"
 #include "formats/choose.h"
+#include "formats/text.h"
 #include "formats/vorndata.h"
 #include "stat/sha256.h"
 
@@ -104,8 +105,12 @@ counts tally(const formats::dataset& d)
                         number[l][a] = nalleles[l]++;
                 }
     std::vector<std::string> pops, loci;
-    for (const formats::population& pop : d.pops)
+    for (const formats::population& pop : d.pops) {
+        if (pop.members.size() > static_cast<std::size_t>(MAXCOUNT / std::max(ploidy, 1)))
+            throw readerror(0, "population " + formats::quote(pop.name) + " has more than " +
+                                   std::to_string(MAXCOUNT) + " genes at a locus");
         pops.push_back(pop.name);
+    }
     for (const formats::locus& l : d.loci)
         loci.push_back(l.name);
     counts c = makecounts(std::move(pops), std::move(loci), nalleles);
@@ -284,10 +289,7 @@ input readvcf(const std::string& file, const choice& chosen, const genomeoptions
         }
         w.chrom.push_back(ch);
         w.pos.push_back(s.pos);
-        c.locusnames.push_back(chrom + ":" + std::to_string(s.pos));
-        c.nalleles.push_back(static_cast<int>(s.allele.size()));
-        c.offset.push_back(c.n.size());
-        c.n.insert(c.n.end(), s.n.begin(), s.n.end());
+        c.addlocus(chrom + ":" + std::to_string(s.pos), static_cast<int>(s.allele.size()), s.n.data());
     };
     try {
         const formats::vcfstats st = formats::readvcf(file, g.map, g.vcf, false, each);

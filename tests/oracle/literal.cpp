@@ -72,7 +72,7 @@ long double total(long double theta, const problem& pr)
     for (const int p : pr.pops)
         for (std::size_t j = 0; j < pr.loci.size(); ++j) {
             const int l = pr.loci[j];
-            const std::int64_t* n = c.at(p, l);
+            const std::int32_t* n = c.at(p, l);
             const float* f = pr.freq[l].data();
             long double a = 0.0L;
             std::int64_t genes = 0;

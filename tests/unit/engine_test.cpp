@@ -195,6 +195,15 @@ TEST(Engine, ExactSumsAreThePlainLoops)
         const auto d = randomdata(rng);
         const counts c = fromrecord(*d->data);
         const problem whole = recordproblem(c, &d->tab), part = randomproblem(c, rng);
+        // vorn fits a view of its record in place: the same table as the copy.
+        const counts view = viewrecord(*d->data);
+        ASSERT_TRUE(view.n.empty());
+        ASSERT_EQ(view.popnames, c.popnames);
+        ASSERT_EQ(view.nalleles, c.nalleles);
+        for (int p = 0; p < c.npops(); ++p)
+            for (int l = 0; l < c.nloci(); ++l)
+                ASSERT_TRUE(std::equal(c.at(p, l), c.at(p, l) + c.nalleles[l], view.at(p, l)))
+                    << "set " << set;
         engine e;
         prepare(e, part);
         for (int i = 0; i < 4; ++i) {

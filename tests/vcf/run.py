@@ -297,6 +297,13 @@ def split():
     run(['--popmap', 'onepop.map', '-r', '3', '--save-counts', 'other.counts', gz])
     code, _, err = run(['--tsv', parts[0], 'other.counts'])
     check(code == 1 and 'other.counts' in err and 'same population map' in err, f'other populations: {err}')
+    # A cell holds at most 2^31 - 1 genes: one more is refused, not wrapped.
+    lines = open(os.path.join(tmp, parts[0])).read().splitlines(keepends=True)
+    cells = lines[2].split('\t')
+    cells[2] = '2147483648' + cells[2][cells[2].index(','):]
+    write('big.counts', ''.join(lines[:2]) + '\t'.join(cells) + ''.join(lines[3:]))
+    code, _, err = run(['--tsv', 'big.counts'])
+    check(code == 1 and 'a count above 2147483647' in err, f'a count of 2^31: {code} {err}')
 
 
 def workflow():
