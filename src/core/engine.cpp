@@ -231,30 +231,59 @@ std::pair<double, double> partsbase(const engine& e, double theta)
 }
 #endif
 
-// The log-terms of a run: the sum over i of w(i) log(x + i), x = theta f.
-// Summed by parts: the members of size n contribute L(n) = log x + ... +
-// log(x + n - 1) each, so the sum is that of drop times L(n) over the
-// places n where the weight drops. L grows by the logarithm of a product of
-// the factors x + i, kept in four independent products whose binary
-// exponents are taken out (exactly) every 8 factors, so that no product
-// overflows; the product is taken whole only where the weight drops.
-long double logrun(const engine& e, const series& ru, double theta)
+// A positive number as mantissa times 2^exponent, the mantissa kept in
+// [1, 2) by moving its exponent field (exactly) into exponent, so that long
+// products neither overflow nor underflow.
+struct scaled {
+    double m = 1.0;
+    std::int64_t exponent = 0;
+};
+
+[[gnu::always_inline]] inline void normalize(double& m, std::int64_t& exponent)
+{
+    auto bits = std::bit_cast<std::uint64_t>(m);
+    exponent += static_cast<std::int64_t>(bits >> 52) - 1023;
+    bits = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1023} << 52);
+    m = std::bit_cast<double>(bits);
+}
+
+// acc times (m 2^e)^d, d >= 1, by repeated squaring.
+void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
+{
+    for (;;) {
+        if (d & 1) {
+            acc.m *= m;
+            acc.exponent += e;
+            normalize(acc.m, acc.exponent);
+        }
+        d >>= 1;
+        if (d == 0)
+            return;
+        m *= m;
+        e *= 2;
+        normalize(m, e);
+    }
+}
+
+// The log-terms of a run, as a factor of acc: the product over i of
+// (x + i)^w(i), x = theta f. Taken by parts: the members of size n
+// contribute P(n) = x (x + 1) ... (x + n - 1) each, so the product is that
+// of P(n)^drop over the places n where the weight drops. P grows by the
+// factors x + i, kept in four independent products whose binary exponents
+// are taken out every 8 factors; the product is taken whole only where the
+// weight drops. One logarithm of acc then serves every run: its rounding
+// error is that of the products' multiplications, about 2^-53 each, where a
+// logarithm per drop would add as much for each of them.
+void logrun(const engine& e, const series& ru, double theta, scaled& acc)
 {
     const double x = theta * static_cast<double>(ru.f);
-    long double sum = 0.0L, l = 0.0L;
     double p[4] = {1.0, 1.0, 1.0, 1.0};
     std::int64_t exponent = 0;
     int factors = 0;
     std::int64_t i = 0;
-    // Each product is positive and normal: its exponent field moves to the
-    // sum, leaving a value in [1, 2).
     const auto scale = [&] {
-        for (double& q : p) {
-            auto bits = std::bit_cast<std::uint64_t>(q);
-            exponent += static_cast<std::int64_t>(bits >> 52) - 1023;
-            bits = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1023} << 52);
-            q = std::bit_cast<double>(bits);
-        }
+        for (double& q : p)
+            normalize(q, exponent);
         factors = 0;
     };
     const auto upto = [&](std::int64_t n) {
@@ -276,12 +305,22 @@ long double logrun(const engine& e, const series& ru, double theta)
     const auto drop = [&](std::int64_t d) {
         if (d == 0)
             return;
-        scale();
-        const double m = (p[0] * p[1]) * (p[2] * p[3]);
-        l += std::log(m) + static_cast<long double>(exponent) * 0.693147180559945309417232121458176568L;
-        p[0] = p[1] = p[2] = p[3] = 1.0;
-        exponent = 0;
-        sum += static_cast<long double>(d) * l;
+        // P(n) into p[0] alone; a run that moves one factor at a time uses
+        // no other lane. p[0] holds at most 8 factors since it was last
+        // scaled, so acc's mantissa times it stays finite.
+        if (p[1] != 1.0 || p[2] != 1.0 || p[3] != 1.0) {
+            scale();
+            p[0] = (p[0] * p[1]) * (p[2] * p[3]);
+            p[1] = p[2] = p[3] = 1.0;
+            normalize(p[0], exponent);
+        }
+        if (d == 1) {
+            acc.m *= p[0];
+            acc.exponent += exponent;
+            normalize(acc.m, acc.exponent);
+        } else {
+            multiplypower(acc, p[0], exponent, d);
+        }
     };
     std::int64_t weight = ru.weight;
     for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
@@ -298,7 +337,11 @@ long double logrun(const engine& e, const series& ru, double theta)
     }
     upto(ru.dense ? ru.count : i);
     drop(weight);
-    return sum;
+}
+
+long double logof(const scaled& a)
+{
+    return std::log(a.m) + static_cast<long double>(a.exponent) * 0.693147180559945309417232121458176568L;
 }
 
 }  // namespace
@@ -412,8 +455,9 @@ fastsum fastscore(const engine& e, float theta)
 
 long double loglik(const engine& e, double theta)
 {
-    long double a = 0.0L;
+    scaled a, b;
     for (const series& ru : e.runs)
-        a += logrun(e, ru, theta);
-    return a - logrun(e, e.sample, theta);
+        logrun(e, ru, theta, a);
+    logrun(e, e.sample, theta, b);
+    return logof(a) - logof(b);
 }

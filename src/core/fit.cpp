@@ -67,7 +67,13 @@ long double loglik(long double theta, const problem& pr)
 
 long double loglikinf(const problem& pr)
 {
+    // The logarithms of the pooled frequencies, each taken once for every
+    // population.
     const counts& c = *pr.c;
+    std::vector<std::vector<long double>> logf(pr.loci.size());
+    for (std::size_t j = 0; j < pr.loci.size(); ++j)
+        for (const float f : pr.freq[pr.loci[j]])
+            logf[j].push_back(std::log(static_cast<long double>(f)));
     long double sum = 0.0L;
     for (const int p : pr.pops)
         for (std::size_t j = 0; j < pr.loci.size(); ++j) {
@@ -76,8 +82,7 @@ long double loglikinf(const problem& pr)
             long double part = 0.0L;
             for (int k = 0; k < c.nalleles[l]; ++k)
                 if (n[k] > 0)
-                    part +=
-                        static_cast<long double>(n[k]) * std::log(static_cast<long double>(pr.freq[l][k]));
+                    part += static_cast<long double>(n[k]) * logf[j][k];
             sum += (pr.weight.empty() ? 1.0L : pr.weight[j]) * part;
         }
     return sum;
