@@ -66,6 +66,36 @@ std::size_t distinct(const std::int64_t* size, const std::int64_t* weight, std::
     return k;
 }
 
+// The distinct sizes among the members in v, ascending, each with the total
+// weight of its members, in place at the start of v; returns how many.
+// Small sizes are sorted by tallying them.
+std::size_t merge(std::vector<end>& v)
+{
+    std::int64_t most = 0;
+    for (const end& x : v)
+        most = std::max(most, x.size);
+    std::size_t m = 0;
+    constexpr std::int64_t TALLY = 4096;
+    if (most < TALLY) {
+        std::int64_t tally[TALLY];
+        std::fill(tally, tally + most + 1, 0);
+        for (const end& x : v)
+            tally[x.size] += x.drop;
+        for (std::int64_t c = 1; c <= most; ++c)
+            if (tally[c] != 0)
+                v[m++] = {c, tally[c]};
+        return m;
+    }
+    std::sort(v.begin(), v.end(), [](const end& x, const end& y) { return x.size < y.size; });
+    for (const end& x : v) {
+        if (m > 0 && v[m - 1].size == x.size)
+            v[m - 1].drop += x.drop;
+        else
+            v[m++] = x;
+    }
+    return m;
+}
+
 // A segment of a run: length values of i at the run's current weight, which
 // then drops. Both fit a byte; longer segments and larger drops are split.
 void addsegment(engine& e, std::int64_t length, std::int64_t drop)
@@ -407,15 +437,7 @@ void prepare(engine& e, const problem& pr)
         mostlanes = std::max(mostlanes, lanes);
     }
     e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
-    // The pairs' distinct sizes, each with its total weight, in place.
-    std::sort(sizes.begin(), sizes.end(), [](const end& x, const end& y) { return x.size < y.size; });
-    std::size_t m = 0;
-    for (const end& x : sizes) {
-        if (m > 0 && sizes[m - 1].size == x.size)
-            sizes[m - 1].drop += x.drop;
-        else
-            sizes[m++] = x;
-    }
+    const std::size_t m = merge(sizes);
     e.sample = makerun(e, 1.0f, sizes.data(), m);
     heaviest = std::max(heaviest, e.sample.weight);
     const std::int64_t most = m > 0 ? sizes[m - 1].size : 0;

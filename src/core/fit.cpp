@@ -88,7 +88,7 @@ long double loglikinf(const problem& pr)
     return sum;
 }
 
-fitresult fit(engine& e)
+fitresult fit(engine& e, bool variance)
 {
     fitresult r;
     const int lo = scoresign(e, LOWEST);
@@ -111,13 +111,14 @@ fitresult fit(engine& e)
         return r;
     }
     r.end = fitend::root;
-    r.var = var(e, r.theta);
+    if (variance)
+        r.var = var(e, r.theta);
     return r;
 }
 
-fitresult fit(const problem& pr)
+fitresult fit(const problem& pr, bool variance)
 {
     engine e;
     prepare(e, pr);
-    return fit(e);
+    return fit(e, variance);
 }

@@ -49,5 +49,6 @@ struct fitresult {
 // vorn's estimate on the problem: bisection on the single-precision score
 // between 0.00001 and 10000 to a step of 0.0001, each sign from the engine,
 // so the same trial points and the same result as on the plain loops.
-fitresult fit(engine& e);
-fitresult fit(const problem& pr);
+// Without variance, var is left 0 (the bootstrap needs only theta).
+fitresult fit(engine& e, bool variance = true);
+fitresult fit(const problem& pr, bool variance = true);

@@ -251,7 +251,7 @@ interval bootstrapof(const problem& whole, const settings& s)
         pr.weight.assign(nloci, 0);
         for (int i = 0; i < nloci; ++i)
             ++pr.weight[rng.below(nloci)];
-        const fitresult f = fit(pr);
+        const fitresult f = fit(pr, false);
         if (f.end == fitend::root)
             thetas.push_back(f.theta);
         else if (f.end == fitend::above)
