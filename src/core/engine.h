@@ -66,8 +66,9 @@ struct engine {
     bool fast = false;
 
     // For tests: the bound is multiplied by slack (at least 1), so that the
-    // exact sum is called more often; wide false keeps the fast sum to SSE2
-    // code where the processor has AVX2 (the values are the same).
+    // exact sum is called more often; wide false keeps the fast sum and the
+    // log-likelihood to SSE2 code where the processor has AVX2 (the values
+    // are the same).
     double slack = 1.0;
     bool wide = true;
 

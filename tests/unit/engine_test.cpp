@@ -361,6 +361,9 @@ TEST(Engine, LogLikelihoodIsTheScoresIntegral)
                 }
             const long double ll = loglik(e, theta);
             ASSERT_NEAR(ll, direct, 1e-9L * (1 + std::fabs(direct))) << "set " << set << " theta " << theta;
+            e.wide = false;
+            ASSERT_EQ(loglik(e, theta), ll) << "set " << set << ": SSE2 and AVX2 differ";
+            e.wide = true;
 
             const double h = theta * 1e-4;
             const long double slope = (loglik(e, theta + h) - loglik(e, theta - h)) / (2 * h);
