@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -200,29 +201,57 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         // htslib ends the process on a GT field of a type it does not expect,
         // so the type is checked here first.
         bcf_unpack(rec, BCF_UN_FMT);
-        if (const bcf_fmt_t* fmt = bcf_get_fmt(hdr, rec, "GT"); fmt != nullptr && fmt->type != BCF_BT_INT8 &&
-                                                                fmt->type != BCF_BT_INT16 &&
-                                                                fmt->type != BCF_BT_INT32)
+        const bcf_fmt_t* fmt = bcf_get_fmt(hdr, rec, "GT");
+        if (fmt != nullptr && fmt->type != BCF_BT_INT8 && fmt->type != BCF_BT_INT16 &&
+            fmt->type != BCF_BT_INT32)
             throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
-        const int ngt = bcf_get_genotypes(hdr, rec, &gt.p, &gt.size);
-        const std::int32_t* rawgt = gt.p;
-        if (ngt == -3 || nsamples == 0) {  // no GT in this record: no genes
-            ++stats.fewpops;
-            continue;
+        // Calls in 8 bits (fewer than 63 alleles: nearly every file) are
+        // read where htslib keeps them; others through bcf_get_genotypes,
+        // which widens them to 32 bits.
+        const std::int8_t* gt8 = nullptr;
+        const std::int32_t* rawgt = nullptr;
+        int ploidy = 0;
+        if (fmt != nullptr && fmt->type == BCF_BT_INT8 && fmt->p != nullptr && nsamples > 0) {
+            gt8 = reinterpret_cast<const std::int8_t*>(fmt->p);
+            ploidy = fmt->n;
+        } else {
+            const int ngt = bcf_get_genotypes(hdr, rec, &gt.p, &gt.size);
+            rawgt = gt.p;
+            if (ngt == -3 || nsamples == 0) {  // no GT in this record: no genes
+                ++stats.fewpops;
+                continue;
+            }
+            if (ngt < 0)
+                throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
+            ploidy = ngt / nsamples;
         }
-        if (ngt < 0)
-            throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
+        // The allele of gene copy c of sample s, ENDED past the sample's
+        // last copy (a haploid call among diploid ones), below 0 if missing.
+        constexpr int ENDED = std::numeric_limits<int>::min();
+        const auto allele = [&](int s, int c) {
+            const std::size_t at =
+                static_cast<std::size_t>(s) * static_cast<std::size_t>(ploidy) + static_cast<std::size_t>(c);
+            int v = 0;
+            if (gt8 != nullptr) {
+                if (gt8[at] == bcf_int8_vector_end)
+                    return ENDED;
+                v = gt8[at];
+            } else {
+                if (rawgt[at] == bcf_int32_vector_end)
+                    return ENDED;
+                v = rawgt[at];
+            }
+            return bcf_gt_is_missing(v) ? -1 : bcf_gt_allele(v);
+        };
         ++withgt;
-        const int ploidy = ngt / nsamples;
         const int nal = rec->n_allele;
         raw.assign(npops * static_cast<std::size_t>(nal), 0);
         for (const int s : order) {
-            const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(s) * ploidy;
             std::int64_t* r = &raw[static_cast<std::size_t>(popof[static_cast<std::size_t>(s)]) * nal];
-            for (int c = 0; c < ploidy && g[c] != bcf_int32_vector_end; ++c) {
-                if (bcf_gt_is_missing(g[c]))
-                    continue;
-                const int a = bcf_gt_allele(g[c]);
+            for (int c = 0; c < ploidy; ++c) {
+                const int a = allele(s, c);
+                if (a == ENDED)
+                    break;
                 if (a < 0)
                     continue;
                 if (a >= nal)
@@ -258,9 +287,10 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         number.assign(static_cast<std::size_t>(nal), -1);
         site.allele.clear();
         for (std::size_t i = 0; i < order.size() && static_cast<int>(site.allele.size()) < carried; ++i) {
-            const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(order[i]) * ploidy;
-            for (int c = 0; c < ploidy && g[c] != bcf_int32_vector_end; ++c) {
-                const int a = bcf_gt_is_missing(g[c]) ? -1 : bcf_gt_allele(g[c]);
+            for (int c = 0; c < ploidy; ++c) {
+                const int a = allele(order[i], c);
+                if (a == ENDED)
+                    break;
                 if (a >= 0 && number[a] < 0) {
                     number[a] = static_cast<int>(site.allele.size());
                     site.allele.push_back(a);
@@ -280,11 +310,10 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
             site.ploidy = ploidy;
             site.genes.clear();
             for (const int s : order) {
-                const std::int32_t* g = rawgt + static_cast<std::ptrdiff_t>(s) * ploidy;
                 bool end = false;
                 for (int c = 0; c < ploidy; ++c) {
-                    end = end || g[c] == bcf_int32_vector_end;
-                    const int a = end || bcf_gt_is_missing(g[c]) ? -1 : bcf_gt_allele(g[c]);
+                    const int a = end ? ENDED : allele(s, c);
+                    end = a == ENDED;
                     site.genes.push_back(end ? ABSENT : a < 0 ? MISSING : number[a]);
                 }
             }
