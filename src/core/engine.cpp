@@ -15,6 +15,7 @@ namespace {
 using v4 = double __attribute__((vector_size(32)));
 using i4 = std::int32_t __attribute__((vector_size(16)));
 using b4 = std::uint8_t __attribute__((vector_size(4)));
+using l4 = std::int64_t __attribute__((vector_size(32)));
 
 // Weights of a run are spread out as 32-bit integers; a problem with a
 // larger weight (more than 2^31 population-locus pairs, counting the
@@ -277,6 +278,16 @@ struct scaled {
     m = std::bit_cast<double>(bits);
 }
 
+// The same for four positive numbers, their exponents summed.
+[[gnu::always_inline]] inline void normalize(v4& m, std::int64_t& exponent)
+{
+    l4 bits = __builtin_bit_cast(l4, m);
+    const l4 e = (bits >> 52) - 1023;
+    exponent += (e[0] + e[1]) + (e[2] + e[3]);
+    bits = (bits & ((std::int64_t{1} << 52) - 1)) | (std::int64_t{1023} << 52);
+    m = __builtin_bit_cast(v4, bits);
+}
+
 // acc times (m 2^e)^d, d >= 1, by repeated squaring.
 void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
 {
@@ -308,8 +319,6 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
 // the factors x + i whose weight w(i) has bit b set, so the run's product is
 // that of B_b^(2^b). Four values of i at a time, one lane each; every lane
 // of every B_b takes at most 8 factors between scalings, as in logrun.
-using l4 = std::int64_t __attribute__((vector_size(32)));
-
 [[gnu::always_inline]] inline void logdense(const engine& e, const series& ru, double x, scaled& acc)
 {
     const int bits = std::bit_width(static_cast<std::uint64_t>(ru.weight));
@@ -332,8 +341,7 @@ using l4 = std::int64_t __attribute__((vector_size(32)));
         y += 4.0;
         if (++factors == 8) {
             for (int k = 0; k < bits; ++k)
-                for (int j = 0; j < 4; ++j)
-                    normalize(b[k][j], exponent[k]);
+                normalize(b[k], exponent[k]);
             factors = 0;
         }
     }
@@ -341,8 +349,7 @@ using l4 = std::int64_t __attribute__((vector_size(32)));
     // from the highest bit down: r = r^2 B_b.
     scaled r;
     for (int k = bits - 1; k >= 0; --k) {
-        for (int j = 0; j < 4; ++j)
-            normalize(b[k][j], exponent[k]);
+        normalize(b[k], exponent[k]);
         double m = (b[k][0] * b[k][1]) * (b[k][2] * b[k][3]);
         std::int64_t ex = exponent[k];
         normalize(m, ex);

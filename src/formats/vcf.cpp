@@ -208,11 +208,11 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         // Calls in 8 bits (fewer than 63 alleles: nearly every file) are
         // read where htslib keeps them; others through bcf_get_genotypes,
         // which widens them to 32 bits.
-        const std::int8_t* gt8 = nullptr;
+        const std::uint8_t* gt8 = nullptr;
         const std::int32_t* rawgt = nullptr;
         int ploidy = 0;
         if (fmt != nullptr && fmt->type == BCF_BT_INT8 && fmt->p != nullptr && nsamples > 0) {
-            gt8 = reinterpret_cast<const std::int8_t*>(fmt->p);
+            gt8 = fmt->p;
             ploidy = fmt->n;
         } else {
             const int ngt = bcf_get_genotypes(hdr, rec, &gt.p, &gt.size);
@@ -233,9 +233,11 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
                 static_cast<std::size_t>(s) * static_cast<std::size_t>(ploidy) + static_cast<std::size_t>(c);
             int v = 0;
             if (gt8 != nullptr) {
-                if (gt8[at] == bcf_int8_vector_end)
+                // Two's complement bytes: 0x81 is htslib's end of a sample's calls.
+                const unsigned byte = gt8[at];
+                if (byte == 0x81u)
                     return ENDED;
-                v = gt8[at];
+                v = static_cast<int>(byte) - (byte >= 0x80u ? 0x100 : 0);
             } else {
                 if (rawgt[at] == bcf_int32_vector_end)
                     return ENDED;
