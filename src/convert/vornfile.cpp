@@ -181,6 +181,18 @@ std::string vorntext(const formats::dataset& data, const selection& chosen, cons
         out += "  " + num(i + 1) + " " + p.loci[i] + (i + 1 < nloci ? ",\n" : ";\n");
     out += "matrix\n";
 
+    // The whole text at once, so that it is never held twice while it grows:
+    // each individual's line is its name, a word per locus and at most 4
+    // more bytes.
+    std::size_t size = out.size() + 5;
+    const std::size_t word = p.ploidy == 2 ? 4 : 2;
+    for (std::size_t j = 0; j < chosen.pops.size(); ++j) {
+        size += p.pops[j].size() + 2;
+        for (const std::string& name : p.members[j])
+            size += name.size() + 4 + nloci * word;
+    }
+    out.reserve(size);
+
     for (std::size_t j = 0; j < chosen.pops.size(); ++j) {
         const auto& members = data.pops[chosen.pops[j]].members;
         out += p.pops[j] + ":\n";
