@@ -120,7 +120,7 @@ std::int64_t genesof(const problem& pr)
     for (const int p : pr.pops)
         for (std::size_t j = 0; j < pr.loci.size(); ++j)
             for (int k = 0; k < pr.c->nalleles[pr.loci[j]]; ++k)
-                n += pr.c->at(p, pr.loci[j])[k] * (pr.weight.empty() ? 1 : pr.weight[j]);
+                n += std::int64_t{pr.c->at(p, pr.loci[j])[k]} * (pr.weight.empty() ? 1 : pr.weight[j]);
     return n;
 }
 
