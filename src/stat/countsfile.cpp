@@ -154,7 +154,7 @@ void readone(std::istream& in, const std::string& file, bool first, countstable&
             auto [span, created] = mine.try_emplace(chrom, pos, pos);
             span->second.first = std::min(span->second.first, pos);
             span->second.second = std::max(span->second.second, pos);
-            name = chrom + ":" + std::string(f[1]);
+            name = chrom + ":" + std::to_string(pos);  // as the VCF reader names it
         } else {
             if (!w.chrom.empty())
                 fail("a locus without a position among sites with positions");

@@ -361,6 +361,11 @@ int main(int argc, char** argv)
             if (o.window > 0 && a.in.where.chrom.size() != static_cast<std::size_t>(a.in.table.nloci()))
                 throw readerror(0, "--window needs the positions of the sites: a VCF or BCF file, or count "
                                    "files saved from one");
+            if (o.window > 0 && windowcount(a.in.where, o.window, o.step) > MAXWINDOWS)
+                throw readerror(0, "--window " + std::to_string(o.window) + " --step " +
+                                       std::to_string(o.step) + " gives more than " +
+                                       std::to_string(MAXWINDOWS) +
+                                       " windows over these positions: choose a larger step");
             if (!o.savecounts.empty())
                 savecounts(o.savecounts, a.in);
         } catch (const readerror& e) {

@@ -16,3 +16,8 @@
 // CHROM:START-END, loci the number of sites.
 std::vector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
                             const settings& s);
+
+// How many windows that gives (at most INT64_MAX): vornstat refuses more
+// than MAXWINDOWS, which would not fit in memory.
+std::int64_t windowcount(const positions& at, std::int64_t width, std::int64_t step);
+constexpr std::int64_t MAXWINDOWS = 10'000'000;

@@ -300,6 +300,16 @@ def split():
     # A cell holds at most 2^31 - 1 genes: one more is refused, not wrapped.
     lines = open(os.path.join(tmp, parts[0])).read().splitlines(keepends=True)
     cells = lines[2].split('\t')
+    # A position written with a leading zero names the site as the VCF does.
+    padded = lines[2].split('\t')
+    write('padded.counts', ''.join(lines[:2]) + '\t'.join([padded[0], '0' + padded[1]] + padded[2:]))
+    got = [r['name'] for r in rows(run(['--tsv', '--per-locus', 'padded.counts'])[1]) if r['scope'] == 'locus']
+    check(got == [padded[0] + ':' + padded[1]], f'a padded position: {got}')
+    # Windows over absurd positions are refused, not counted out one by one.
+    far = lines[3].split('\t')
+    write('far.counts', ''.join(lines[:3]) + '\t'.join([far[0], '9000000000000000000'] + far[2:]))
+    code, _, err = run(['--tsv', '--window', '1000', 'far.counts'])
+    check(code == 1 and 'windows over these positions' in err, f'far positions: {code} {err}')
     cells[2] = '2147483648' + cells[2][cells[2].index(','):]
     write('big.counts', ''.join(lines[:2]) + '\t'.join(cells) + ''.join(lines[3:]))
     code, _, err = run(['--tsv', 'big.counts'])
