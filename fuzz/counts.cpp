@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/estimate.h"
+#include "harness.h"
 #include "stat/analysis.h"
 #include "stat/countsfile.h"
 #include "stat/input.h"
@@ -28,18 +29,7 @@
 
 namespace {
 
-[[noreturn]] void broken(const std::string& what)
-{
-    std::fprintf(stderr, "\nfuzz check failed: %s\n", what.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
-
-void require(bool ok, const std::string& what)
-{
-    if (!ok)
-        broken(what);
-}
+using fuzz::require;
 
 // The table, or nothing when the files are refused.
 bool read(const std::vector<std::string>& parts, countstable& t)
