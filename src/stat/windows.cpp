@@ -10,7 +10,7 @@ namespace {
 // i holds position x when i step < x <= i step + width.
 std::int64_t firstwindow(std::int64_t first, std::int64_t width, std::int64_t step)
 {
-    return first > width ? (first - width + step - 1) / step : 0;
+    return first > width ? (first - width - 1) / step + 1 : 0;  // rounded up, without overflow
 }
 
 std::int64_t lastwindow(std::int64_t last, std::int64_t step)
