@@ -197,9 +197,15 @@ long double total(float theta, const problem& pr)
             }
     const bool everyn = most <= static_cast<std::int64_t>(pairs);
     std::vector<std::int64_t> sizes(1);
+    std::vector<long double> b;
     if (everyn) {
-        for (std::int64_t n = 1; n <= most; ++n)
-            sizes.push_back(n);
+        // The running sum itself, term by term in the same order.
+        b.assign(static_cast<std::size_t>(most) + 1, 0.0L);
+        long double run = 0.0L;
+        for (std::int64_t i = 0; i < most; ++i) {
+            run += term<Squared>(t, 1.0L, i);
+            b[static_cast<std::size_t>(i) + 1] = run;
+        }
     } else {
         for (std::size_t j = 0; j < nloci; ++j)
             if (pr.weightof(j) != 0)
@@ -207,10 +213,10 @@ long double total(float theta, const problem& pr)
                     sizes.push_back(genesof(q, j));
         std::sort(sizes.begin() + 1, sizes.end());
         sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
+        const std::size_t count = sizes.size() - 1;
+        b.resize(count + 1);
+        firstsums<Squared>(t, 1.0L, sizes.data(), count, b.data());
     }
-    const std::size_t count = sizes.size() - 1;
-    std::vector<long double> b(count + 1);
-    firstsums<Squared>(t, 1.0L, sizes.data(), count, b.data());
     const auto sample = [&](std::int64_t n) {
         if (everyn)
             return b[static_cast<std::size_t>(n)];
