@@ -1,6 +1,7 @@
 // vorn-bench-likelihood: one evaluation of the score on the counts of a data
-// file: the engine's fast sum (fastscore, what decides vorn's signs), the
-// exact sum (likelihood) and the plain loops (literallikelihood).
+// file: the engine's narrow and fast sums (narrowscore and fastscore, what
+// decide vorn's signs), the exact sum (likelihood) and the plain loops
+// (literallikelihood).
 //
 //   vorn-bench-likelihood [--benchmark_...] FILE
 //
@@ -31,6 +32,11 @@ engine fast;
 float fastvalue(float theta, const datastr*, const tables*)
 {
     return static_cast<float>(fastscore(fast, theta).value);
+}
+
+float narrowvalue(float theta, const datastr*, const tables*)
+{
+    return static_cast<float>(narrowscore(fast, theta).value);
 }
 
 // The generator's default differentiation: close to the estimate on its files.
@@ -89,6 +95,9 @@ int main(int argc, char** argv)
     prepare(fast, whole);
     const double g = static_cast<double>(genes);
     // Each evaluation takes tens of milliseconds: a second gives a few dozen.
+    benchmark::RegisterBenchmark("narrowscore", evaluate, narrowvalue, data.get(), g)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.5);
     benchmark::RegisterBenchmark("fastscore", evaluate, fastvalue, data.get(), g)
         ->Unit(benchmark::kMillisecond)
         ->MinTime(0.5);

@@ -14,8 +14,14 @@ namespace {
 // compiler uses one AVX register or two SSE2 registers for them.
 using v4 = double __attribute__((vector_size(32)));
 using i4 = std::int32_t __attribute__((vector_size(16)));
-using b4 = std::uint8_t __attribute__((vector_size(4)));
+using u4 = std::uint32_t __attribute__((vector_size(16)));
 using l4 = std::int64_t __attribute__((vector_size(32)));
+using q4 = std::uint64_t __attribute__((vector_size(32)));
+// Eight single-precision lanes and their weights, for the narrow sum.
+using f8 = float __attribute__((vector_size(32)));
+using i8 = std::int32_t __attribute__((vector_size(32)));
+using u8 = std::uint32_t __attribute__((vector_size(32)));
+using f4 = float __attribute__((vector_size(16)));
 
 // Weights of a run are spread out as 32-bit integers; a problem with a
 // larger weight (more than 2^31 population-locus pairs, counting the
@@ -25,6 +31,10 @@ constexpr std::int64_t MAXWEIGHT = std::numeric_limits<std::int32_t>::max();
 // A run whose segments are this short on average, and whose weights fit a
 // byte, keeps one weight per i.
 constexpr std::int64_t DENSE = 4;
+
+// The narrow sum's single-precision lanes take this many additions before
+// they go into its double-precision lanes.
+constexpr int FLUSH = 16;
 
 // A size at which members of a run end, and their total weight.
 struct end {
@@ -118,6 +128,8 @@ series makerun(engine& e, float f, const end* ends, std::size_t n)
 {
     series ru;
     ru.f = f;
+    ru.r = 1.0 / static_cast<double>(f);
+    ru.rf = 1.0f / f;
     std::int64_t w = 0;
     for (std::size_t k = 0; k < n; ++k)
         w += ends[k].drop;
@@ -151,6 +163,15 @@ std::int64_t lanesteps(std::int64_t n)
     return (n + 3) / 4;
 }
 
+// Additions of the narrow sum's double lanes that a term of a run of n
+// values goes through: one for every FLUSH of its lane's terms, and one
+// at the end of the run.
+std::int64_t flushes(std::int64_t n)
+{
+    constexpr std::int64_t terms = std::int64_t{8} * FLUSH;  // of a run between two flushes
+    return (n + terms - 1) / terms;
+}
+
 // Whether double and long double round as IEEE arithmetic with the precision
 // they declare. The x87 unit can be set to round long double results to
 // double precision, and then the exact sum is not what the bound assumes.
@@ -168,9 +189,13 @@ bool arithmeticok()
 // Four weights from w, as integers.
 [[gnu::always_inline]] inline i4 widen(const std::uint8_t* w)
 {
-    b4 x;
+    // Each lane shifts its own byte down (a conversion of the byte vector
+    // itself compiles to a byte at a time).
+    std::uint32_t x;
     std::memcpy(&x, w, sizeof x);
-    return __builtin_convertvector(x, i4);
+    const u4 all = {x, x, x, x};
+    const u4 shift = {0, 8, 16, 24};
+    return __builtin_bit_cast(i4, (all >> shift) & 255u);
 }
 [[gnu::always_inline]] inline i4 widen(const std::int32_t* w)
 {
@@ -197,7 +222,7 @@ template <typename Weight>
 // stores have left the store buffer before the terms read them back.
 [[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
 {
-    const double r = 1.0 / static_cast<double>(ru.f);
+    const double r = ru.r;
     v4 i = {0.0, 1.0, 2.0, 3.0};
     if (ru.dense) {
         addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
@@ -262,6 +287,141 @@ std::pair<double, double> partsbase(const engine& e, double theta)
 }
 #endif
 
+// The narrow sum: the same terms in single precision, eight at a time,
+// where a division costs a fraction of a double one. The terms are added
+// into eight single-precision lanes, which go into eight double-precision
+// lanes after every 16 additions and at the end of each run; a locus's
+// double lanes are joined as ((l0 + l1) + (l2 + l3)) + ((l4 + l5) + (l6 + l7))
+// and added into the allele part; the sample run's lanes are joined the
+// same way.
+struct lanes8 {
+    v4 lo = {}, hi = {};
+    f8 part = {};
+    int steps = 0;  // additions into part since it was last emptied
+};
+
+[[gnu::always_inline]] inline void flush(lanes8& l)
+{
+    f4 lo, hi;
+    std::memcpy(&lo, &l.part, sizeof lo);
+    std::memcpy(&hi, reinterpret_cast<const char*>(&l.part) + sizeof lo, sizeof hi);
+    l.lo += __builtin_convertvector(lo, v4);
+    l.hi += __builtin_convertvector(hi, v4);
+    l.part = f8{};
+    l.steps = 0;
+}
+
+// Eight weights as single-precision numbers. A dense run's bytes come out
+// in the order 0, 4, 1, 5, 2, 6, 3, 7 (each lane shifts its own byte out of
+// the eight; so the terms' i go in the same order); 32-bit weights in order.
+// (The weights come back through a reference: a 32-byte vector returned by
+// value would take a different calling convention with and without AVX.)
+[[gnu::always_inline]] inline void widen8(const std::uint8_t* w, f8& out)
+{
+    std::uint64_t x;
+    std::memcpy(&x, w, sizeof x);
+    const q4 all = {x, x, x, x};
+    const u8 shift = {0, 0, 8, 8, 16, 16, 24, 24};
+    out = __builtin_convertvector(__builtin_bit_cast(i8, (__builtin_bit_cast(u8, all) >> shift) & 255u), f8);
+}
+[[gnu::always_inline]] inline void widen8(const std::int32_t* w, f8& out)
+{
+    i8 x;
+    std::memcpy(&x, w, sizeof x);
+    out = __builtin_convertvector(x, f8);
+}
+
+// acc += w[q] / (r i + theta) for q below n, a multiple of 4; where n is not
+// a multiple of 8, the last four weights are 0 and add 0 / x, exactly 0.
+template <typename Weight>
+[[gnu::always_inline]] inline void addterms8(lanes8& acc, f8& i, const Weight* w, std::int64_t n, float r,
+                                             float theta)
+{
+    for (std::int64_t q = 0; q < n; q += 8) {
+        f8 weights;
+        if (q + 8 <= n) {
+            widen8(w + q, weights);
+        } else {
+            Weight last[8] = {};
+            std::memcpy(last, w + q, 4 * sizeof(Weight));
+            widen8(last, weights);
+        }
+        acc.part += weights / (r * i + theta);
+        i += 8.0f;
+        if (++acc.steps == FLUSH)
+            flush(acc);
+    }
+}
+
+// addrun for the narrow sum: the same spreading of a run's weights.
+[[gnu::always_inline]] inline void addrun8(lanes8& acc, float theta, const series& ru, const engine& e)
+{
+    const float r = ru.rf;
+    if (ru.dense) {
+        f8 i = {0.0f, 4.0f, 1.0f, 5.0f, 2.0f, 6.0f, 3.0f, 7.0f};
+        addterms8(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
+    } else {
+        f8 i = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f};
+        constexpr int CHUNK = 1024;
+        std::int32_t w[CHUNK + 256 + 32];
+        int fill = 0;
+        auto weight = static_cast<std::int32_t>(ru.weight);
+        for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
+            const segment sg = e.segments[static_cast<std::size_t>(s)];
+            int spread = 0;
+            do {
+                for (int j = 0; j < 32; ++j)
+                    w[fill + spread + j] = weight;
+                spread += 32;
+            } while (spread < sg.len);
+            fill += sg.len;
+            weight -= sg.drop;
+            if (fill >= CHUNK) {
+                const int n = fill & ~7;
+                addterms8(acc, i, w, n, r, theta);
+                fill -= n;
+                std::memmove(w, w + n, sizeof w[0] * static_cast<unsigned>(fill));
+            }
+        }
+        for (int j = 0; j < 8; ++j)
+            w[fill + j] = 0;
+        addterms8(acc, i, w, (fill + 7) & ~7, r, theta);
+    }
+    if (acc.steps > 0)
+        flush(acc);
+}
+
+double lanesum8(const lanes8& acc)
+{
+    return lanesum(acc.lo) + lanesum(acc.hi);
+}
+
+[[gnu::always_inline]] inline std::pair<double, double> parts8(const engine& e, float theta)
+{
+    double a = 0.0;
+    for (std::size_t j = 0; j + 1 < e.lstart.size(); ++j) {
+        lanes8 acc;
+        for (std::int64_t k = e.lstart[j]; k < e.lstart[j + 1]; ++k)
+            addrun8(acc, theta, e.runs[static_cast<std::size_t>(k)], e);
+        a += lanesum8(acc);
+    }
+    lanes8 acc;
+    addrun8(acc, theta, e.sample, e);
+    return {a, lanesum8(acc)};
+}
+
+std::pair<double, double> parts8base(const engine& e, float theta)
+{
+    return parts8(e, theta);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] std::pair<double, double> parts8avx2(const engine& e, float theta)
+{
+    return parts8(e, theta);
+}
+#endif
+
 // A positive number as mantissa times 2^exponent, the mantissa kept in
 // [1, 2) by moving its exponent field (exactly) into exponent, so that long
 // products neither overflow nor underflow.
@@ -278,14 +438,21 @@ struct scaled {
     m = std::bit_cast<double>(bits);
 }
 
-// The same for four positive numbers, their exponents summed.
-[[gnu::always_inline]] inline void normalize(v4& m, std::int64_t& exponent)
+// The same for four positive numbers, each lane's exponent kept in its own
+// lane of exponent (sum them with lanetotal). The shift is a logical one:
+// the sign bits are 0, and 64-bit vectors have no arithmetic shift before
+// AVX-512.
+[[gnu::always_inline]] inline void normalize(v4& m, l4& exponent)
 {
-    l4 bits = __builtin_bit_cast(l4, m);
-    const l4 e = (bits >> 52) - 1023;
-    exponent += (e[0] + e[1]) + (e[2] + e[3]);
-    bits = (bits & ((std::int64_t{1} << 52) - 1)) | (std::int64_t{1023} << 52);
+    q4 bits = __builtin_bit_cast(q4, m);
+    exponent += __builtin_bit_cast(l4, bits >> 52) - 1023;
+    bits = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1023} << 52);
     m = __builtin_bit_cast(v4, bits);
+}
+
+std::int64_t lanetotal(const l4& x)
+{
+    return (x[0] + x[1]) + (x[2] + x[3]);
 }
 
 // acc times (m 2^e)^d, d >= 1, by repeated squaring.
@@ -323,9 +490,11 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
 {
     const int bits = std::bit_width(static_cast<std::uint64_t>(ru.weight));
     v4 b[8];
-    std::int64_t exponent[8] = {};
-    for (int k = 0; k < bits; ++k)
+    l4 exponent[8];
+    for (int k = 0; k < bits; ++k) {
         b[k] = v4{1.0, 1.0, 1.0, 1.0};
+        exponent[k] = l4{};
+    }
     const v4 one = {1.0, 1.0, 1.0, 1.0};
     v4 y = {x, x + 1.0, x + 2.0, x + 3.0};
     const std::uint8_t* w = e.dense.data() + ru.first;
@@ -351,7 +520,7 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
     for (int k = bits - 1; k >= 0; --k) {
         normalize(b[k], exponent[k]);
         double m = (b[k][0] * b[k][1]) * (b[k][2] * b[k][3]);
-        std::int64_t ex = exponent[k];
+        std::int64_t ex = lanetotal(exponent[k]);
         normalize(m, ex);
         r.m *= r.m;
         r.exponent *= 2;
@@ -377,6 +546,61 @@ void logdensebase(const engine& e, const series& ru, double x, scaled& acc)
 }
 #endif
 
+// The product of the factors x + i for i from i0 up to n (n - i0 a multiple
+// of 8) in eight lanes, two vectors whose lanes are scaled every 8 factors;
+// out is the two vectors' lanes multiplied pairwise (each below 4), their
+// exponents added to exponent. (The lanes go out through memory: a 32-byte
+// vector passed by value would take a different calling convention with
+// and without AVX.)
+[[gnu::always_inline]] inline void stretch(double x, std::int64_t i0, std::int64_t n, std::int64_t& exponent,
+                                           double* out)
+{
+    v4 a = {1.0, 1.0, 1.0, 1.0}, b = a;
+    l4 ea = {}, eb = {};
+    const v4 step = {0.0, 1.0, 2.0, 3.0};
+    int factors = 0;
+    for (std::int64_t i = i0; i < n; i += 8) {
+        const v4 y = (x + static_cast<double>(i)) + step;
+        a *= y;
+        b *= y + 4.0;
+        if (++factors == 8) {
+            normalize(a, ea);
+            normalize(b, eb);
+            factors = 0;
+        }
+    }
+    normalize(a, ea);
+    normalize(b, eb);
+    exponent += lanetotal(ea) + lanetotal(eb);
+    const v4 ab = a * b;
+    std::memcpy(out, &ab, sizeof ab);
+}
+
+void stretchbase(double x, std::int64_t i0, std::int64_t n, std::int64_t& exponent, double* out)
+{
+    stretch(x, i0, n, exponent, out);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void stretchavx2(double x, std::int64_t i0, std::int64_t n, std::int64_t& exponent,
+                                         double* out)
+{
+    stretch(x, i0, n, exponent, out);
+}
+#endif
+
+void stretchproduct(double x, std::int64_t i0, std::int64_t n, bool wide, std::int64_t& exponent, double* out)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && wide) {
+        stretchavx2(x, i0, n, exponent, out);
+        return;
+    }
+#endif
+    stretchbase(x, i0, n, exponent, out);
+}
+
 void logrun(const engine& e, const series& ru, double theta, scaled& acc)
 {
     const double x = theta * static_cast<double>(ru.f);
@@ -401,6 +625,17 @@ void logrun(const engine& e, const series& ru, double theta, scaled& acc)
         factors = 0;
     };
     const auto upto = [&](std::int64_t n) {
+        if (n - i >= 64) {
+            // A long stretch without drops, eight factors at a time.
+            const std::int64_t end = i + ((n - i) & ~std::int64_t{7});
+            double ab[4];
+            stretchproduct(x, i, end, e.wide, exponent, ab);
+            i = end;
+            scale();
+            for (int k = 0; k < 4; ++k)
+                p[k] *= ab[k];  // below 4: as much as one more factor
+            factors = 1;
+        }
         for (; i + 4 <= n; i += 4) {
             const auto y = x + static_cast<double>(i);
             p[0] *= y;
@@ -468,6 +703,8 @@ void prepare(engine& e, const problem& pr)
     e.segments.clear();
     e.dense.clear();
     e.fastsigns = 0;
+    e.narrowsigns = 0;
+    e.narrowmissed = false;
     e.exactsigns = 0;
     const counts& c = *pr.c;
     const std::size_t npops = pr.pops.size();
@@ -490,8 +727,11 @@ void prepare(engine& e, const problem& pr)
     std::vector<end> sizes;
     sizes.reserve(nloci * npops);
     std::vector<end> ends(npops);
-    std::int64_t mostlanes = 0;  // lane additions of the busiest locus
-    std::int64_t heaviest = 0;   // the largest weight of any run
+    std::int64_t mostlanes = 0;    // lane additions of the busiest locus
+    std::int64_t mostflushes = 0;  // the narrow sum's double additions of the busiest locus
+    std::int64_t heaviest = 0;     // the largest weight of any run
+    std::int64_t longest = 0;      // the longest run
+    double reach = 0.0;            // the largest i / f of any run
     for (std::size_t j = 0; j < nloci; ++j) {
         e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
         const int l = pr.loci[j];
@@ -501,7 +741,7 @@ void prepare(engine& e, const problem& pr)
             continue;
         std::fill(w.begin(), w.end(), weight);
         std::fill(genes.begin(), genes.end(), 0);
-        std::int64_t lanes = 0;
+        std::int64_t lanes = 0, locusflushes = 0;
         for (int k = 0; k < nalleles; ++k) {
             for (std::size_t q = 0; q < npops; ++q) {
                 n[q] = c.at(pr.pops[q], l)[k];
@@ -514,11 +754,16 @@ void prepare(engine& e, const problem& pr)
                                      ends.data(), m));
             heaviest = std::max(heaviest, e.runs.back().weight);
             lanes += lanesteps(ends[m - 1].size);
+            locusflushes += flushes(ends[m - 1].size);
+            longest = std::max(longest, ends[m - 1].size);
+            reach =
+                std::max(reach, static_cast<double>(ends[m - 1].size) / static_cast<double>(e.runs.back().f));
         }
         for (std::size_t q = 0; q < npops; ++q)
             if (genes[q] > 0)
                 sizes.push_back({genes[q], weight});
         mostlanes = std::max(mostlanes, lanes);
+        mostflushes = std::max(mostflushes, locusflushes);
     }
     e.lstart.push_back(static_cast<std::int64_t>(e.runs.size()));
     const std::size_t m = merge(sizes);
@@ -544,6 +789,24 @@ void prepare(engine& e, const problem& pr)
     e.fast = arithmeticok() && fastpart < 1e-3 && exactpart < 1e-3 && heaviest <= MAXWEIGHT &&
              most < (std::int64_t{1} << 53);
     e.coef = 1.01 * (fastpart + exactpart);
+
+    // The narrow sum's bound (docs/bound.md): a term is rounded 5 times in
+    // single precision (the weight, 1/f, times i, plus theta, the quotient)
+    // and goes through at most FLUSH single-precision additions in its lane;
+    // then, in double precision, through the additions of its locus's lane
+    // (one for every FLUSH of the lane's terms, and one more a run), the 3
+    // of the lanes' join, the sum over loci and the subtraction. Its terms
+    // stay normal single-precision numbers while every i / f is at most
+    // 2^100, and i is exact while below 2^24.
+    longest = std::max(longest, most);
+    reach = std::max(reach, static_cast<double>(most));
+    const std::int64_t singlesteps = 5 + FLUSH;
+    const std::int64_t doublesteps =
+        std::max(mostflushes + 3 + static_cast<std::int64_t>(nloci), flushes(most) + 3) + 1;
+    const double narrowpart =
+        static_cast<double>(singlesteps) * 0x1p-23 + static_cast<double>(doublesteps) * u;
+    e.narrow = e.fast && narrowpart < 1e-3 && longest < (std::int64_t{1} << 24) && reach <= 0x1p100;
+    e.narrowcoef = 1.01 * (narrowpart + exactpart);
 }
 
 fastsum fastscore(const engine& e, float theta)
@@ -557,6 +820,19 @@ fastsum fastscore(const engine& e, float theta)
     const auto [a, b] = partsbase(e, theta);
 #endif
     return {a - b, e.coef * (a + b) * e.slack + 0x1p-140};
+}
+
+fastsum narrowscore(const engine& e, float theta)
+{
+    if (!e.narrow || !(theta >= 0x1p-60f && theta <= 0x1p60f))
+        return {0.0, std::numeric_limits<double>::infinity()};
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const auto [a, b] = avx2 && e.wide ? parts8avx2(e, theta) : parts8base(e, theta);
+#else
+    const auto [a, b] = parts8base(e, theta);
+#endif
+    return {a - b, e.narrowcoef * (a + b) * e.slack + 0x1p-140};
 }
 
 long double loglik(const engine& e, double theta)

@@ -41,6 +41,8 @@ struct segment {
 };
 struct series {
     float f = 1.0f;
+    double r = 1.0;   // 1/f in double precision
+    float rf = 1.0f;  // 1/f in single precision
     std::int64_t weight = 0;
     bool dense = false;
     std::int64_t first = 0;  // into segments, or into dense
@@ -65,6 +67,12 @@ struct engine {
     double coef = 0.0;
     bool fast = false;
 
+    // The narrow sum is the fast sum in single precision, with a bound of
+    // narrowcoef times its magnitude (see narrowscore); narrow is false
+    // where its terms could leave single precision's range or lose their i.
+    double narrowcoef = 0.0;
+    bool narrow = false;
+
     // For tests: the bound is multiplied by slack (at least 1), so that the
     // exact sum is called more often; wide false keeps the fast sum and the
     // log-likelihood to SSE2 code where the processor has AVX2 (the values
@@ -72,9 +80,15 @@ struct engine {
     double slack = 1.0;
     bool wide = true;
 
-    // Signs decided by scoresign: by the fast sum, and by the exact sum.
+    // Signs decided by scoresign: by a fast sum (narrowsigns of them by the
+    // narrow one), and by the exact sum.
     long fastsigns = 0;
+    long narrowsigns = 0;
     long exactsigns = 0;
+    // Set when the narrow sum left a sign of the current search undecided:
+    // the search's later trial points lie closer to the root, so it goes
+    // straight to the fast sum there.
+    bool narrowmissed = false;
 };
 
 // Arranges the counts of the problem for evaluation. The engine keeps a
@@ -89,6 +103,11 @@ struct fastsum {
     double bound = 0.0;
 };
 fastsum fastscore(const engine& e, float theta);
+// The same sum with its terms in single precision, about three times as
+// fast, with a bound about 10^5 times wider, which still settles every sign
+// that is not close to a root. The bound is infinite when e.narrow is false
+// or theta lies outside [2^-60, 2^60].
+fastsum narrowscore(const engine& e, float theta);
 
 // The exact score of the problem, the plain loops' extended-precision sum to
 // the bit: over populations (outer) and loci, each pair's allele part (its
@@ -101,8 +120,8 @@ float score(const engine& e, float theta);
 long double var(const engine& e, float theta);
 long double information(const engine& e, float theta);  // minus the sum of squared terms
 
-// The sign of score(e, theta): -1, 0 or 1. From the fast sum where its bound
-// settles it, otherwise from the exact sum.
+// The sign of score(e, theta): -1, 0 or 1. From the narrow sum, else the fast
+// sum, where its bound settles it, otherwise from the exact sum.
 int scoresign(engine& e, float theta);
 
 // rtbis on the score of the problem: the same trial points and the same

@@ -363,6 +363,15 @@ long double information(const engine& e, float theta)
 
 int scoresign(engine& e, float theta)
 {
+    if (e.narrow && !e.narrowmissed) {
+        const fastsum f = narrowscore(e, theta);
+        if (f.value > f.bound || f.value < -f.bound) {
+            ++e.fastsigns;
+            ++e.narrowsigns;
+            return f.value > 0.0 ? 1 : -1;
+        }
+        e.narrowmissed = true;
+    }
     if (e.fast) {
         const fastsum f = fastscore(e, theta);
         if (f.value > f.bound || f.value < -f.bound) {
@@ -377,6 +386,7 @@ int scoresign(engine& e, float theta)
 
 float rtbis(engine& e, float x1, float x2, float xacc)
 {
+    e.narrowmissed = false;
     return bisect([&](float x) { return static_cast<float>(scoresign(e, x)); }, x1, x2, xacc);
 }
 

@@ -133,40 +133,56 @@ std::string rootof(const std::function<float()>& search)
 TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
 {
     std::mt19937_64 rng(12);
-    double worst = 0.0;
-    int evaluations = 0, settled = 0;
+    double worst = 0.0, worstnarrow = 0.0;
+    int evaluations = 0, settled = 0, narrowsettled = 0;
     for (int set = 0; set < 400; ++set) {
         const counts c = fromrecord(*randomdata(rng)->data);
         const problem pr = set % 2 == 0 ? wholeof(c) : randomproblem(c, rng);
         engine e;
         prepare(e, pr);
         ASSERT_TRUE(e.fast);
+        ASSERT_TRUE(e.narrow);
         for (int i = 0; i < 8; ++i) {
             const float theta = randomtheta(rng);
-            const fastsum f = fastscore(e, theta);
             const long double exact = plainscore(theta, pr);
-            ASSERT_LE(std::fabs(f.value - exact), f.bound) << "set " << set << " theta " << theta;
-            worst = std::max(worst, static_cast<double>(std::fabs(f.value - exact) / f.bound));
-            const bool decided = f.value > f.bound || f.value < -f.bound;
-            if (decided) {
-                ASSERT_EQ(f.value > 0 ? 1 : -1, signof(static_cast<float>(exact)))
-                    << "set " << set << " theta " << theta;
+            int decided = 0;  // by the fast sum, then by the narrow one
+            for (const bool narrow : {false, true}) {
+                const fastsum f = narrow ? narrowscore(e, theta) : fastscore(e, theta);
+                if (narrow && std::isinf(f.bound)) {
+                    // Only outside the narrow sum's range of theta.
+                    ASSERT_TRUE(theta < 0x1p-60f || theta > 0x1p60f) << theta;
+                    continue;
+                }
+                ASSERT_LE(std::fabs(f.value - exact), f.bound)
+                    << "set " << set << " theta " << theta << (narrow ? " narrow" : " fast");
+                double& most = narrow ? worstnarrow : worst;
+                most = std::max(most, static_cast<double>(std::fabs(f.value - exact) / f.bound));
+                if (f.value > f.bound || f.value < -f.bound) {
+                    ASSERT_EQ(f.value > 0 ? 1 : -1, signof(static_cast<float>(exact)))
+                        << "set " << set << " theta " << theta << (narrow ? " narrow" : " fast");
+                    decided |= narrow ? 2 : 1;
+                }
             }
             if (std::fabs(exact) > 1e-6L) {
                 ++evaluations;
-                settled += decided;
+                settled += (decided & 1) != 0;
+                narrowsettled += (decided & 2) != 0;
             }
         }
     }
     // A bound far looser than the rounding it covers would send signs that
-    // are plain to see to the exact sum.
+    // are plain to see to the exact sum; the narrow one, some 10^8 times
+    // wider, still settles most.
     EXPECT_GT(settled, evaluations * 99 / 100);
+    EXPECT_GT(narrowsettled, evaluations * 9 / 10);
     RecordProperty("evaluations", evaluations);
+    RecordProperty("settled by the narrow sum", narrowsettled);
     RecordProperty("largest error / bound", std::to_string(worst));
+    RecordProperty("largest error / bound, narrow sum", std::to_string(worstnarrow));
 }
 
-// The SSE2 and the AVX2 code of the fast score give the same bits (on a
-// processor without AVX2 both calls run the SSE2 code).
+// The SSE2 and the AVX2 code of the fast and the narrow score give the same
+// bits (on a processor without AVX2 both calls run the SSE2 code).
 TEST(FastScore, SameValuesWithEveryVectorWidth)
 {
     std::mt19937_64 rng(3);
@@ -178,10 +194,11 @@ TEST(FastScore, SameValuesWithEveryVectorWidth)
         for (int i = 0; i < 4; ++i) {
             const float theta = randomtheta(rng);
             e.wide = true;
-            const fastsum a = fastscore(e, theta);
+            const fastsum a = fastscore(e, theta), na = narrowscore(e, theta);
             e.wide = false;
-            const fastsum b = fastscore(e, theta);
+            const fastsum b = fastscore(e, theta), nb = narrowscore(e, theta);
             ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "set " << set << " theta " << theta;
+            ASSERT_EQ(std::memcmp(&na, &nb, sizeof na), 0) << "set " << set << " theta " << theta;
         }
     }
 }
@@ -273,6 +290,41 @@ TEST(Engine, FitIsThePlainLoopsFitWhicheverSumDecides)
     EXPECT_GT(mixed, 50);
     RecordProperty("signs by the fast sum", static_cast<int>(fastsigns));
     RecordProperty("signs by the exact sum", static_cast<int>(exactsigns));
+}
+
+// The narrow sum is left out where its single-precision terms could become
+// subnormal (an i/f beyond 2^100) or lose their i (a run of 2^24 or more),
+// and outside its range of theta; the fit is then the plain loops' all the same.
+TEST(Engine, NarrowSumOnlyWhereSinglePrecisionHolds)
+{
+    counts c = makecounts({"a", "b"}, {"l"}, {2});
+    c.at(0, 0)[0] = 10;
+    c.at(0, 0)[1] = 3;
+    c.at(1, 0)[0] = 2;
+    c.at(1, 0)[1] = 9;
+    problem pr = wholeof(c);
+    engine e;
+    prepare(e, pr);
+    EXPECT_TRUE(e.narrow);
+    EXPECT_TRUE(std::isinf(narrowscore(e, 1e-30f).bound));
+    EXPECT_TRUE(std::isinf(narrowscore(e, 3e30f).bound));
+    EXPECT_TRUE(std::isfinite(narrowscore(e, 1.0f).bound));
+
+    pr.freq[0][1] = 1e-35f;  // 12 copies of it reach i/f = 1.1e36
+    prepare(e, pr);
+    EXPECT_TRUE(e.fast);
+    EXPECT_FALSE(e.narrow);
+    EXPECT_TRUE(std::isinf(narrowscore(e, 1.0f).bound));
+    const fitresult f = fit(e), plain = plainfit(pr);
+    EXPECT_EQ(f.end, plain.end);
+    EXPECT_EQ(std::memcmp(&f.theta, &plain.theta, sizeof f.theta), 0);
+    EXPECT_EQ(e.narrowsigns, 0);
+
+    c.at(1, 0)[0] = 1 << 24;
+    pr = wholeof(c);
+    prepare(e, pr);
+    EXPECT_TRUE(e.fast);
+    EXPECT_FALSE(e.narrow);
 }
 
 // A score that is exactly 0 cannot be settled by the fast sum, whose bound is
