@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "core/estimate.h"
 
@@ -54,25 +55,51 @@ namespace {
 const double LOGLOW = std::log(static_cast<double>(LOWEST));
 const double LOGHIGH = std::log(static_cast<double>(HIGHEST));
 
-// The log theta between a and b (either order) where the log-likelihood
-// crosses target; the log-likelihood is at least target at a and below it at
-// b. Newton steps on log theta, whose derivative is theta times the score,
-// from guess (or the middle of the bracket when guess is not inside it),
-// kept inside the bracket that every evaluation narrows; a step that would
-// leave it halves the bracket instead. Near the crossing a second point just
-// beyond the Newton estimate closes the bracket to under 1e-10.
-double crossing(engine& e, double a, double b, long double target, double guess)
+// The log theta between u and far (either order) where the log-likelihood
+// crosses target: it is at least target at u; nothing when it is still at
+// least target at far, the end of the search range (farv = exp far as the
+// range gives it), so that the crossing lies beyond the range. Newton steps
+// on log theta, whose derivative is theta times the score, from guess (or
+// the middle when guess is not between u and far), kept inside the bracket
+// that every evaluation narrows; a step that would leave it halves the
+// bracket instead. Near the crossing a second point just beyond the Newton
+// estimate closes the bracket to under 1e-10. The log-likelihood at far is
+// taken only when no point tried lies below target: a guess beyond the
+// crossing spares it.
+std::optional<double> crossing(engine& e, double u, double far, double farv, long double target, double guess)
 {
+    double a = u, b = far;
+    bool below = false;  // whether the log-likelihood is known to lie below target at b
     const auto inside = [&](double x) { return (x - a) * (x - b) < 0.0; };
-    double x = inside(guess) ? guess : 0.5 * (a + b);
+    const auto checkfar = [&] {
+        below = true;
+        return loglik(e, farv) < target;
+    };
+    double x = guess;
+    if (!inside(x)) {
+        if (!checkfar())
+            return std::nullopt;
+        x = 0.5 * (a + b);
+    }
     while (std::fabs(b - a) > 1e-10) {
         const double theta = std::exp(x);
         const long double g = loglik(e, theta) - target;
-        (g >= 0.0L ? a : b) = x;
+        if (g >= 0.0L) {
+            a = x;
+            if (!below && !checkfar())
+                return std::nullopt;
+        } else {
+            b = x;
+            below = true;
+        }
         if (std::fabs(b - a) <= 1e-10)
             break;
+        // The slope only steers the steps: the narrow sum's precision does.
         const auto t = static_cast<float>(theta);
-        const double slope = theta * (e.fast ? fastscore(e, t).value : static_cast<double>(exactsum(e, t)));
+        const fastsum n = narrowscore(e, t);
+        const double slope = theta * (std::isfinite(n.bound) ? n.value
+                                      : e.fast               ? fastscore(e, t).value
+                                                             : static_cast<double>(exactsum(e, t)));
         const double next = x - static_cast<double>(g) / slope;
         if (!inside(next))
             x = 0.5 * (a + b);
@@ -93,24 +120,38 @@ double crossing(engine& e, double a, double b, long double target, double guess)
 interval profileof(engine& e, double u, long double top, double drop, double w = 0.0)
 {
     const long double target = top - drop;
-    const bool lowin = loglik(e, LOWEST) >= target;
-    const bool highin = loglik(e, HIGHEST) >= target;
     const double none = std::numeric_limits<double>::quiet_NaN();
     interval in;
-    if (u <= LOGLOW || lowin)
+    if (u <= LOGLOW) {
+        // The result lies below the range: the whole interval does too,
+        // unless the log-likelihood at the lowest theta is within reach.
         in.low.kind = limit::zero;
-    else
-        in.low = {limit::value, crossing(e, u, LOGLOW, target, w > 0.0 ? u - w : none)};
-    if (u >= LOGHIGH || highin)
+        if (loglik(e, LOWEST) < target)
+            in.high.kind = limit::zero;
+        else if (const auto x = crossing(e, u, LOGHIGH, HIGHEST, target, none))
+            in.high = {limit::value, *x};
+        else
+            in.high.kind = limit::infinite;
+        return in;
+    }
+    if (u >= LOGHIGH) {
         in.high.kind = limit::infinite;
+        if (loglik(e, HIGHEST) < target)
+            in.low.kind = limit::infinite;
+        else if (const auto x = crossing(e, u, LOGLOW, LOWEST, target, none))
+            in.low = {limit::value, *x};
+        else
+            in.low.kind = limit::zero;
+        return in;
+    }
+    if (const auto x = crossing(e, u, LOGLOW, LOWEST, target, w > 0.0 ? u - w : none))
+        in.low = {limit::value, *x};
     else
-        in.high = {limit::value, crossing(e, u, LOGHIGH, target, w > 0.0 ? u + w : none)};
-    // Beyond the range on the side where the result lies: the whole
-    // interval is beyond it.
-    if (u >= LOGHIGH && !highin)
-        in.low.kind = limit::infinite;
-    if (u <= LOGLOW && !lowin)
-        in.high.kind = limit::zero;
+        in.low.kind = limit::zero;
+    if (const auto x = crossing(e, u, LOGHIGH, HIGHEST, target, w > 0.0 ? u + w : none))
+        in.high = {limit::value, *x};
+    else
+        in.high.kind = limit::infinite;
     return in;
 }
 
