@@ -62,37 +62,33 @@ const double LOGHIGH = std::log(static_cast<double>(HIGHEST));
 // on log theta, whose derivative is theta times the score, from guess (or
 // the middle when guess is not between u and far), kept inside the bracket
 // that every evaluation narrows; a step that would leave it halves the
-// bracket instead. Near the crossing a second point just beyond the Newton
-// estimate closes the bracket to under 1e-10. The log-likelihood at far is
-// taken only when no point tried lies below target: a guess beyond the
-// crossing spares it.
+// bracket instead. The search ends when a Newton step inside the bracket
+// moves less than 1e-10 (the crossing is then the step's end, to far better
+// than that, as Newton's error squares with each step), or the bracket is
+// narrower than 1e-10. The log-likelihood at far is taken only when a step
+// would leave the bracket before any point tried lay below target.
 std::optional<double> crossing(engine& e, double u, double far, double farv, long double target, double guess)
 {
     double a = u, b = far;
     bool below = false;  // whether the log-likelihood is known to lie below target at b
     const auto inside = [&](double x) { return (x - a) * (x - b) < 0.0; };
-    const auto checkfar = [&] {
-        below = true;
-        return loglik(e, farv) < target;
-    };
     double x = guess;
     if (!inside(x)) {
-        if (!checkfar())
+        if (loglik(e, farv) >= target)
             return std::nullopt;
+        below = true;
         x = 0.5 * (a + b);
     }
-    while (std::fabs(b - a) > 1e-10) {
+    for (int step = 0;; ++step) {
         const double theta = std::exp(x);
         const long double g = loglik(e, theta) - target;
         if (g >= 0.0L) {
             a = x;
-            if (!below && !checkfar())
-                return std::nullopt;
         } else {
             b = x;
             below = true;
         }
-        if (std::fabs(b - a) <= 1e-10)
+        if (below && std::fabs(b - a) <= 1e-10)
             break;
         // The slope only steers the steps: the narrow sum's precision does.
         const auto t = static_cast<float>(theta);
@@ -100,15 +96,23 @@ std::optional<double> crossing(engine& e, double u, double far, double farv, lon
         const double slope = theta * (std::isfinite(n.bound) ? n.value
                                       : e.fast               ? fastscore(e, t).value
                                                              : static_cast<double>(exactsum(e, t)));
-        const double next = x - static_cast<double>(g) / slope;
-        if (!inside(next))
-            x = 0.5 * (a + b);
-        else if (std::fabs(next - x) < 4e-11)
-            x = next + std::copysign(2e-11, next - x);
-        else
-            x = next;
-        if (!inside(x))
-            x = 0.5 * (a + b);
+        double next = x - static_cast<double>(g) / slope;
+        if (inside(next) && std::fabs(next - x) < 1e-10) {
+            if (below)
+                return std::exp(next);
+            // Converged from inside the interval: one point just beyond
+            // closes the bracket.
+            next += std::copysign(2e-11, next - x);
+        }
+        if (!inside(next) || step >= 100) {
+            if (!below) {
+                if (loglik(e, farv) >= target)
+                    return std::nullopt;
+                below = true;
+            }
+            next = 0.5 * (a + b);
+        }
+        x = next;
     }
     return std::exp(0.5 * (a + b));
 }
