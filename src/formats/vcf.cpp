@@ -104,6 +104,48 @@ std::string readfailure(int errnum, const std::string& where)
     return "could not read " + after + ": " + bcf_sr_strerror(errnum);
 }
 
+// The calls of a biallelic site with two 8-bit calls a sample (nearly every
+// SNP of a diploid panel), counted into raw[2 p] and raw[2 p + 1] by table:
+// each byte adds 1 to its allele's half of a 64-bit sum (the halves cannot
+// carry: a population has fewer than 2^31 samples). Returns false, leaving
+// the counting to the general reader, when any call is something else (an
+// allele beyond the two, or a sample that ends after no call).
+bool countdiploid(const std::uint8_t* gt, const std::vector<int>& order,
+                  const std::vector<std::size_t>& popstart, std::vector<std::int64_t>& raw)
+{
+    // Two's complement bytes: 2 and 3 are allele 0 (unphased, phased), 4
+    // and 5 allele 1, 0 and 1 a missing call; 0x81 ends a haploid call.
+    struct tables {
+        std::uint64_t first[256] = {}, second[256] = {};
+        std::uint8_t odd[256] = {};  // bit 0: not a call of the first copy; bit 1: of the second
+        tables()
+        {
+            for (int b = 0; b < 256; ++b)
+                odd[b] = 3;
+            for (const int b : {0, 1})
+                odd[b] = 0;
+            for (const int b : {2, 3, 4, 5}) {
+                first[b] = second[b] = b < 4 ? 1 : std::uint64_t{1} << 32;
+                odd[b] = 0;
+            }
+            odd[0x81] = 1;  // the second copy may end the call, the first not
+        }
+    };
+    static const tables t;
+    unsigned odd = 0;
+    for (std::size_t p = 0; p + 1 < popstart.size(); ++p) {
+        std::uint64_t sum = 0;
+        for (std::size_t i = popstart[p]; i < popstart[p + 1]; ++i) {
+            const std::uint8_t* g = gt + 2 * static_cast<std::size_t>(order[i]);
+            sum += t.first[g[0]] + t.second[g[1]];
+            odd |= (t.odd[g[0]] & 1u) | (t.odd[g[1]] & 2u);
+        }
+        raw[2 * p] = static_cast<std::int64_t>(sum & 0xffffffffu);
+        raw[2 * p + 1] = static_cast<std::int64_t>(sum >> 32);
+    }
+    return odd == 0;
+}
+
 }  // namespace
 
 vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& options, bool genes,
@@ -163,6 +205,12 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
     });
     for (const int s : order)
         stats.mapped.push_back(inmap.at(hdr->samples[s]));
+    // Where each population's samples begin in order.
+    std::vector<std::size_t> popstart(map.pops.size() + 1, 0);
+    for (const int s : order)
+        ++popstart[static_cast<std::size_t>(popof[static_cast<std::size_t>(s)]) + 1];
+    for (std::size_t p = 1; p < popstart.size(); ++p)
+        popstart[p] += popstart[p - 1];
     std::string absent;
     std::size_t nabsent = 0;
     for (std::size_t i = 0; i < map.samples.size(); ++i)
@@ -248,19 +296,23 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         ++withgt;
         const int nal = rec->n_allele;
         raw.assign(npops * static_cast<std::size_t>(nal), 0);
-        for (const int s : order) {
-            std::int64_t* r = &raw[static_cast<std::size_t>(popof[static_cast<std::size_t>(s)]) * nal];
-            for (int c = 0; c < ploidy; ++c) {
-                const int a = allele(s, c);
-                if (a == ENDED)
-                    break;
-                if (a < 0)
-                    continue;
-                if (a >= nal)
-                    throw inputerror(0, quote(where) + ": a genotype names allele " + std::to_string(a) +
-                                            ", and the record has " + count(nal - 1, "ALT", "ALTs") +
-                                            ": the file is damaged");
-                ++r[a];
+        if (gt8 != nullptr && ploidy == 2 && nal == 2 && countdiploid(gt8, order, popstart, raw)) {
+            // counted
+        } else {
+            for (const int s : order) {
+                std::int64_t* r = &raw[static_cast<std::size_t>(popof[static_cast<std::size_t>(s)]) * nal];
+                for (int c = 0; c < ploidy; ++c) {
+                    const int a = allele(s, c);
+                    if (a == ENDED)
+                        break;
+                    if (a < 0)
+                        continue;
+                    if (a >= nal)
+                        throw inputerror(0, quote(where) + ": a genotype names allele " + std::to_string(a) +
+                                                ", and the record has " + count(nal - 1, "ALT", "ALTs") +
+                                                ": the file is damaged");
+                    ++r[a];
+                }
             }
         }
         // The site is kept when at least two populations have genes.
