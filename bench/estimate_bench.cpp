@@ -6,10 +6,11 @@
 // For each file, one line: processor milliseconds of reading and counting,
 // of the tables, of arranging the engine, of one fast evaluation (median of
 // the root finder's trial points), of the whole root finder and of the
-// exact variance; the number of signs the fast sum decided and the number
-// that went to the exact sum; the smallest |fast| / bound met (the margin);
-// the estimate. Then the totals. With --check, every trial point's exact
-// score is computed too, the fast signs are checked against it and the
+// exact variance; the number of signs the fast sums decided (and how many
+// of them the narrow sum) and the number that went to the exact sum; the
+// smallest |fast| / bound met (the margin); the estimate. Then the totals.
+// With --check, every trial point's exact score is computed too, the signs
+// that the fast and the narrow sum settle are checked against it and the
 // estimate against the plain loops, to the bit; a disagreement ends the run
 // with status 1.
 #include <time.h>
@@ -65,11 +66,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: vorn-bench-estimate [--check] FILE...\n");
         return 2;
     }
-    std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %5s %9s %s\n", "file", "read ms", "tables", "engine",
-                "eval", "root ms", "var ms", "fast", "exact", "margin", "estimate");
-    // Signs by the fast sum and by the exact sum, on files with an estimate
-    // [1] and without [0].
-    long fastsigns[2] = {}, exactsigns[2] = {};
+    std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %6s %5s %9s %s\n", "file", "read ms", "tables", "engine",
+                "eval", "root ms", "var ms", "fast", "narrow", "exact", "margin", "estimate");
+    // Signs by the fast sums (by the narrow one) and by the exact sum, on
+    // files with an estimate [1] and without [0].
+    long fastsigns[2] = {}, narrowsigns[2] = {}, exactsigns[2] = {};
     int files = 0, estimates = 0, bad = 0;
     double smallest = INFINITY;
     for (int f = first; f < argc; ++f) {
@@ -110,7 +111,7 @@ int main(int argc, char** argv)
 
         // The trial points again, from the same signs, each evaluated once
         // more on its own for its time and its margin.
-        const long fastcount = e.fastsigns, exactcount = e.exactsigns;
+        const long fastcount = e.fastsigns, narrowcount = e.narrowsigns, exactcount = e.exactsigns;
         current = &e;
         trials.clear();
         try {
@@ -118,6 +119,7 @@ int main(int argc, char** argv)
         } catch (const failure&) {
         }
         e.fastsigns = fastcount;
+        e.narrowsigns = narrowcount;
         e.exactsigns = exactcount;
         double margin = INFINITY;
         std::vector<double> evals;
@@ -129,11 +131,13 @@ int main(int argc, char** argv)
             if (check) {
                 const float exact = score(e, x);
                 const int sign = (exact > 0) - (exact < 0);
-                const bool decided = fs.value > fs.bound || fs.value < -fs.bound;
-                if (decided && sign != (fs.value > 0 ? 1 : -1)) {
-                    std::printf("%s: theta %.9g: fast %.17g bound %.3g, exact %.9g\n", name.c_str(),
-                                static_cast<double>(x), fs.value, fs.bound, static_cast<double>(exact));
-                    ++bad;
+                for (const fastsum& f : {fs, narrowscore(e, x)}) {
+                    const bool decided = f.value > f.bound || f.value < -f.bound;
+                    if (decided && sign != (f.value > 0 ? 1 : -1)) {
+                        std::printf("%s: theta %.9g: fast %.17g bound %.3g, exact %.9g\n", name.c_str(),
+                                    static_cast<double>(x), f.value, f.bound, static_cast<double>(exact));
+                        ++bad;
+                    }
                 }
             }
         }
@@ -154,17 +158,19 @@ int main(int argc, char** argv)
             }
         }
         fastsigns[found] += e.fastsigns;
+        narrowsigns[found] += e.narrowsigns;
         exactsigns[found] += e.exactsigns;
         if (found)
             smallest = std::min(smallest, margin);
-        std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %5ld %9.3g %s\n", name.c_str(), t1 - t0,
-                    t2 - t1, t3 - t2, eval, t4 - t3, t5 - t4, e.fastsigns, e.exactsigns, margin,
-                    result.c_str());
+        std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %6ld %5ld %9.3g %s\n", name.c_str(),
+                    t1 - t0, t2 - t1, t3 - t2, eval, t4 - t3, t5 - t4, e.fastsigns, e.narrowsigns,
+                    e.exactsigns, margin, result.c_str());
     }
     std::printf(
-        "%d files. %d with an estimate: %ld signs by the fast sum, %ld by the exact sum, smallest margin "
-        "%.3g. %d without: %ld signs by the fast sum, %ld by the exact sum.\n",
-        files, estimates, fastsigns[1], exactsigns[1], smallest, files - estimates, fastsigns[0],
-        exactsigns[0]);
+        "%d files. %d with an estimate: %ld signs by the fast sums (%ld of them by the narrow one), %ld by "
+        "the exact sum, smallest margin of the fast sum %.3g. %d without: %ld signs by the fast sums, %ld "
+        "by the exact sum.\n",
+        files, estimates, fastsigns[1], narrowsigns[1], exactsigns[1], smallest, files - estimates,
+        fastsigns[0], exactsigns[0]);
     return bad == 0 ? 0 : 1;
 }
