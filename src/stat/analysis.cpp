@@ -169,8 +169,10 @@ std::int64_t genesof(const problem& pr)
     return n;
 }
 
+// en is arranged anew for the problem; one engine serves a run of
+// estimates, so that its arrays are not allocated again for each.
 result estimateof(const problem& pr, const settings& s, std::string scope, std::string name,
-                  std::string name2)
+                  std::string name2, engine& en)
 {
     result e;
     e.scope = std::move(scope);
@@ -180,7 +182,6 @@ result estimateof(const problem& pr, const settings& s, std::string scope, std::
     e.loci = static_cast<int>(pr.loci.size());
     e.genes = genesof(pr);
 
-    engine en;
     prepare(en, pr);
     const fitresult f = fit(en);
     e.where = f.end;
@@ -338,7 +339,8 @@ std::vector<result> analyse(const counts& c, const settings& s)
             s.progress(out.size(), total);
     };
     const problem whole = wholeproblem(c, allpops(c));
-    out.push_back(estimateof(whole, s, "all", "", ""));
+    engine en;
+    out.push_back(estimateof(whole, s, "all", "", "", en));
     explain(out.back(), whole);
     if (s.bootstrap > 0)
         out.back().boot = bootstrapof(whole, s);
@@ -348,7 +350,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
         problem pr = whole;  // the frequencies copied once for all the loci, not once per locus
         for (int l = 0; l < c.nloci(); ++l) {
             pr.loci = {l};
-            out.push_back(estimateof(pr, s, "locus", c.locusnames[l], ""));
+            out.push_back(estimateof(pr, s, "locus", c.locusnames[l], "", en));
             explain(out.back(), pr);
             done();
         }
@@ -357,7 +359,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
         for (int p = 0; p < c.npops(); ++p) {
             problem pr = whole;
             pr.pops = {p};
-            out.push_back(estimateof(pr, s, "pop", c.popnames[p], ""));
+            out.push_back(estimateof(pr, s, "pop", c.popnames[p], "", en));
             explain(out.back(), pr);
             done();
         }
@@ -365,7 +367,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
         for (int a = 0; a < c.npops(); ++a)
             for (int b = a + 1; b < c.npops(); ++b) {
                 const problem pr = wholeproblem(c, {a, b});
-                out.push_back(estimateof(pr, s, "pair", c.popnames[a], c.popnames[b]));
+                out.push_back(estimateof(pr, s, "pair", c.popnames[a], c.popnames[b], en));
                 explain(out.back(), pr);
                 done();
             }
@@ -374,7 +376,8 @@ std::vector<result> analyse(const counts& c, const settings& s)
 
 result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name)
 {
-    result e = estimateof(pr, s, scope, name, "");
+    engine en;
+    result e = estimateof(pr, s, scope, name, "", en);
     explain(e, pr);
     return e;
 }
