@@ -128,7 +128,6 @@ series makerun(engine& e, float f, const end* ends, std::size_t n)
 {
     series ru;
     ru.f = f;
-    ru.r = 1.0 / static_cast<double>(f);
     ru.rf = 1.0f / f;
     std::int64_t w = 0;
     for (std::size_t k = 0; k < n; ++k)
@@ -222,7 +221,7 @@ template <typename Weight>
 // stores have left the store buffer before the terms read them back.
 [[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
 {
-    const double r = ru.r;
+    const double r = 1.0 / static_cast<double>(ru.f);
     v4 i = {0.0, 1.0, 2.0, 3.0};
     if (ru.dense) {
         addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);

@@ -41,8 +41,7 @@ struct segment {
 };
 struct series {
     float f = 1.0f;
-    double r = 1.0;   // 1/f in double precision
-    float rf = 1.0f;  // 1/f in single precision
+    float rf = 1.0f;  // 1/f in single precision, for the narrow sum
     std::int64_t weight = 0;
     bool dense = false;
     std::int64_t first = 0;  // into segments, or into dense

@@ -339,8 +339,13 @@ std::vector<result> analyse(const counts& c, const settings& s)
             s.progress(out.size(), total);
     };
     const problem whole = wholeproblem(c, allpops(c));
+    {
+        // The whole table's engine is the largest: it is let go before the
+        // smaller estimates share one.
+        engine en;
+        out.push_back(estimateof(whole, s, "all", "", "", en));
+    }
     engine en;
-    out.push_back(estimateof(whole, s, "all", "", "", en));
     explain(out.back(), whole);
     if (s.bootstrap > 0)
         out.back().boot = bootstrapof(whole, s);
