@@ -126,6 +126,8 @@ int scoresign(engine& e, float theta);
 // rtbis on the score of the problem: the same trial points and the same
 // result as rtbis on the plain loops' score, and the same failures.
 float rtbis(engine& e, float x1, float x2, float xacc);
+// The same, where the signs of the score at x1 and x2 are known already.
+float rtbis(engine& e, float x1, float x2, float xacc, int sign1, int sign2);
 
 // The log-likelihood at theta, up to terms that do not depend on theta: over
 // population-locus pairs, times the locus weight, the sum of log(theta f_k + i)

@@ -390,6 +390,19 @@ float rtbis(engine& e, float x1, float x2, float xacc)
     return bisect([&](float x) { return static_cast<float>(scoresign(e, x)); }, x1, x2, xacc);
 }
 
+float rtbis(engine& e, float x1, float x2, float xacc, int sign1, int sign2)
+{
+    e.narrowmissed = false;
+    // bisect asks for the ends first, x1 then x2.
+    int ends = 0;
+    return bisect(
+        [&](float x) {
+            ++ends;
+            return static_cast<float>(ends == 1 ? sign1 : ends == 2 ? sign2 : scoresign(e, x));
+        },
+        x1, x2, xacc);
+}
+
 float estimate(const datastr* data, const tables* t)
 {
     const whole w(data, t);

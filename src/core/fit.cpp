@@ -103,9 +103,10 @@ fitresult fit(engine& e, bool variance)
             r.end = fitend::flat;
         return r;
     }
-    // The engine's rtbis takes the same signs at the same trial points.
+    // The engine's rtbis takes the same signs at the same trial points (the
+    // ends' signs are those just taken).
     try {
-        r.theta = rtbis(e, LOWEST, HIGHEST, TOLERANCE);
+        r.theta = rtbis(e, LOWEST, HIGHEST, TOLERANCE, lo, hi);
     } catch (const failure&) {
         r.end = fitend::stuck;
         return r;
