@@ -214,19 +214,15 @@ template <typename Weight>
     }
 }
 
-// The run's terms w(i) / (theta + r i) added into acc, lane i mod 4. A run
-// kept as segments has its weights spread out here, a chunk at a time: each
-// segment writes its weight 32 copies at a time and moves on by its length,
-// so that a short segment costs no branch. The chunk is long enough that its
-// stores have left the store buffer before the terms read them back.
-[[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
+// The weights of a run kept as segments, spread out as 32-bit integers and
+// handed to add(w, n) a chunk at a time, n a multiple of Lanes: each segment
+// writes its weight 32 copies at a time and moves on by its length, so that
+// a short segment costs no branch. The chunk is long enough that its stores
+// have left the store buffer before the terms read them back. The last
+// chunk is padded with zero weights, whose terms 0 / x add exactly 0.
+template <int Lanes, typename Add>
+[[gnu::always_inline]] inline void spreadrun(const series& ru, const engine& e, Add add)
 {
-    const double r = 1.0 / static_cast<double>(ru.f);
-    v4 i = {0.0, 1.0, 2.0, 3.0};
-    if (ru.dense) {
-        addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
-        return;
-    }
     constexpr int CHUNK = 1024;
     std::int32_t w[CHUNK + 256 + 32];
     int fill = 0;
@@ -242,16 +238,26 @@ template <typename Weight>
         fill += sg.len;
         weight -= sg.drop;
         if (fill >= CHUNK) {
-            const int n = fill & ~3;
-            addterms(acc, i, w, n, r, theta);
+            const int n = fill & ~(Lanes - 1);
+            add(w, n);
             fill -= n;
             std::memmove(w, w + n, sizeof w[0] * static_cast<unsigned>(fill));
         }
     }
-    // The lanes past the end of the run add 0 / x, exactly 0.
-    for (int j = 0; j < 4; ++j)
+    for (int j = 0; j < Lanes; ++j)
         w[fill + j] = 0;
-    addterms(acc, i, w, (fill + 3) & ~3, r, theta);
+    add(w, (fill + Lanes - 1) & ~(Lanes - 1));
+}
+
+// The run's terms w(i) / (theta + r i) added into acc, lane i mod 4.
+[[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
+{
+    const double r = 1.0 / static_cast<double>(ru.f);
+    v4 i = {0.0, 1.0, 2.0, 3.0};
+    if (ru.dense)
+        addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
+    else
+        spreadrun<4>(ru, e, [&](const std::int32_t* w, int n) { addterms(acc, i, w, n, r, theta); });
 }
 
 double lanesum(const v4& acc)
@@ -352,7 +358,7 @@ template <typename Weight>
     }
 }
 
-// addrun for the narrow sum: the same spreading of a run's weights.
+// addrun for the narrow sum.
 [[gnu::always_inline]] inline void addrun8(lanes8& acc, float theta, const series& ru, const engine& e)
 {
     const float r = ru.rf;
@@ -361,30 +367,7 @@ template <typename Weight>
         addterms8(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
     } else {
         f8 i = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f};
-        constexpr int CHUNK = 1024;
-        std::int32_t w[CHUNK + 256 + 32];
-        int fill = 0;
-        auto weight = static_cast<std::int32_t>(ru.weight);
-        for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
-            const segment sg = e.segments[static_cast<std::size_t>(s)];
-            int spread = 0;
-            do {
-                for (int j = 0; j < 32; ++j)
-                    w[fill + spread + j] = weight;
-                spread += 32;
-            } while (spread < sg.len);
-            fill += sg.len;
-            weight -= sg.drop;
-            if (fill >= CHUNK) {
-                const int n = fill & ~7;
-                addterms8(acc, i, w, n, r, theta);
-                fill -= n;
-                std::memmove(w, w + n, sizeof w[0] * static_cast<unsigned>(fill));
-            }
-        }
-        for (int j = 0; j < 8; ++j)
-            w[fill + j] = 0;
-        addterms8(acc, i, w, (fill + 7) & ~7, r, theta);
+        spreadrun<8>(ru, e, [&](const std::int32_t* w, int n) { addterms8(acc, i, w, n, r, theta); });
     }
     if (acc.steps > 0)
         flush(acc);
