@@ -63,8 +63,10 @@ const double LOGHIGH = std::log(static_cast<double>(HIGHEST));
 // the middle when guess is not between u and far), kept inside the bracket
 // that every evaluation narrows; a step that would leave it halves the
 // bracket instead. The search ends when a Newton step inside the bracket
-// moves less than 1e-10 (the crossing is then the step's end, to far better
-// than that, as Newton's error squares with each step), or the bracket is
+// moves less than 1e-10, or less than 1e-7 and a hundredth of the step
+// before it (the crossing is then the step's end: where each step is a
+// hundredth of the one before or less, what is left after a step is less
+// again, here below 1e-9 against the 1e-6 asked for), or the bracket is
 // narrower than 1e-10. The log-likelihood at far is taken only when a step
 // would leave the bracket before any point tried lay below target.
 std::optional<double> crossing(engine& e, double u, double far, double farv, long double target, double guess)
@@ -73,6 +75,7 @@ std::optional<double> crossing(engine& e, double u, double far, double farv, lon
     bool below = false;  // whether the log-likelihood is known to lie below target at b
     const auto inside = [&](double x) { return (x - a) * (x - b) < 0.0; };
     double x = guess;
+    double lastmove = std::numeric_limits<double>::infinity();  // the previous Newton step's length
     if (!inside(x)) {
         if (loglik(e, farv) >= target)
             return std::nullopt;
@@ -97,7 +100,11 @@ std::optional<double> crossing(engine& e, double u, double far, double farv, lon
                                       : e.fast               ? fastscore(e, t).value
                                                              : static_cast<double>(exactsum(e, t)));
         double next = x - static_cast<double>(g) / slope;
-        if (inside(next) && std::fabs(next - x) < 1e-10) {
+        const double moved = std::fabs(next - x);
+        if (below && inside(next) && moved < 1e-7 && moved < 0.01 * lastmove)
+            return std::exp(next);
+        lastmove = moved;
+        if (inside(next) && moved < 1e-10) {
             if (below)
                 return std::exp(next);
             // Converged from inside the interval: one point just beyond

@@ -1,5 +1,6 @@
 #include "stat/report.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -10,20 +11,29 @@ const char* const TSVHEADER = "file\tscope\tname\tname2\tpopulations\tloci\tgene
                               "low\tprofile_high\twald_low\t"
                               "wald_high\tboot_low\tboot_high\tlr\tp\tnote";
 
+namespace {
+
+// x as printf's %.{digits}g writes it (to_chars is defined to give the same
+// characters, and is several times as fast on a table of 100,000 rows).
+std::string gtext(double x, int digits)
+{
+    char buf[40];
+    const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, digits);
+    return {buf, r.ptr};
+}
+
+}  // namespace
+
 std::string floattext(float x)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(x));
-    return buf;
+    return gtext(static_cast<double>(x), 9);
 }
 
 std::string doubletext(double x)
 {
     if (std::isnan(x))
         return "nan";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", x);
-    return buf;
+    return gtext(x, 17);
 }
 
 namespace {
@@ -33,9 +43,7 @@ std::string shorttext(double x)
 {
     if (std::isnan(x))
         return "nan";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", x);
-    return buf;
+    return gtext(x, 6);
 }
 
 std::string endtext(const limit& e, bool exact)
