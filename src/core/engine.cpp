@@ -455,51 +455,53 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
     }
 }
 
-// The log-terms of a run, as a factor of acc: the product over i of
-// (x + i)^w(i), x = theta f. Taken by parts: the members of size n
-// contribute P(n) = x (x + 1) ... (x + n - 1) each, so the product is that
-// of P(n)^drop over the places n where the weight drops. P grows by the
-// factors x + i, kept in four independent products whose binary exponents
-// are taken out every 8 factors; the product is taken whole only where the
-// weight drops. One logarithm of acc then serves every run: its rounding
-// error is that of the products' multiplications, about 2^-53 each, where a
-// logarithm per drop would add as much for each of them.
-// A dense run's product, by the bits of its weights: B_b is the product of
-// the factors x + i whose weight w(i) has bit b set, so the run's product is
-// that of B_b^(2^b). Four values of i at a time, one lane each; every lane
-// of every B_b takes at most 8 factors between scalings, as in logrun.
-[[gnu::always_inline]] inline void logdense(const engine& e, const series& ru, double x, scaled& acc)
+// The dense runs' products, by the bits of their weights: b[k] is the
+// product of the factors x + i whose weight w(i) has bit k set, over every
+// dense run of a part, so that the part's product is that of the b[k]^(2^k),
+// taken once for all the runs. Four values of i at a time, one lane each;
+// every lane of every b[k] takes at most 8 factors between scalings, as in
+// logrun (a run's weights fit a byte: 8 bits).
+[[gnu::always_inline]] inline void logdense(const engine& e, const series* runs, std::size_t nruns,
+                                            double theta, scaled& acc)
 {
-    const int bits = std::bit_width(static_cast<std::uint64_t>(ru.weight));
     v4 b[8];
     l4 exponent[8];
-    for (int k = 0; k < bits; ++k) {
-        b[k] = v4{1.0, 1.0, 1.0, 1.0};
+    const v4 one = {1.0, 1.0, 1.0, 1.0};
+    for (int k = 0; k < 8; ++k) {
+        b[k] = one;
         exponent[k] = l4{};
     }
-    const v4 one = {1.0, 1.0, 1.0, 1.0};
-    v4 y = {x, x + 1.0, x + 2.0, x + 3.0};
-    const std::uint8_t* w = e.dense.data() + ru.first;
+    int used = 0;
     int factors = 0;
-    for (std::int64_t q = 0; q < ru.count; q += 4) {
-        // y where bit k of the weight is set, 1 elsewhere, chosen bit by bit.
-        const l4 wq = __builtin_convertvector(widen(w + q), l4);
-        const l4 ybits = __builtin_bit_cast(l4, y), onebits = __builtin_bit_cast(l4, one);
-        for (int k = 0; k < bits; ++k) {
-            const l4 mask = -((wq >> k) & 1);
-            b[k] *= __builtin_bit_cast(v4, (ybits & mask) | (onebits & ~mask));
-        }
-        y += 4.0;
-        if (++factors == 8) {
-            for (int k = 0; k < bits; ++k)
-                normalize(b[k], exponent[k]);
-            factors = 0;
+    for (std::size_t r = 0; r < nruns; ++r) {
+        const series& ru = runs[r];
+        if (!ru.dense)
+            continue;
+        const int bits = std::bit_width(static_cast<std::uint64_t>(ru.weight));
+        used = std::max(used, bits);
+        const double x = theta * static_cast<double>(ru.f);
+        v4 y = {x, x + 1.0, x + 2.0, x + 3.0};
+        const std::uint8_t* w = e.dense.data() + ru.first;
+        for (std::int64_t q = 0; q < ru.count; q += 4) {
+            // y where bit k of the weight is set, 1 elsewhere, chosen bit by bit.
+            const l4 wq = __builtin_convertvector(widen(w + q), l4);
+            const l4 ybits = __builtin_bit_cast(l4, y), onebits = __builtin_bit_cast(l4, one);
+            for (int k = 0; k < bits; ++k) {
+                const l4 mask = -((wq >> k) & 1);
+                b[k] *= __builtin_bit_cast(v4, (ybits & mask) | (onebits & ~mask));
+            }
+            y += 4.0;
+            if (++factors == 8) {
+                for (int k = 0; k < used; ++k)
+                    normalize(b[k], exponent[k]);
+                factors = 0;
+            }
         }
     }
-    // Each B_b's lanes into one number, then the product of the B_b^(2^b)
-    // from the highest bit down: r = r^2 B_b.
+    // Each b[k]'s lanes into one number, then the product of the
+    // b[k]^(2^k) from the highest bit down: r = r^2 b[k].
     scaled r;
-    for (int k = bits - 1; k >= 0; --k) {
+    for (int k = used - 1; k >= 0; --k) {
         normalize(b[k], exponent[k]);
         double m = (b[k][0] * b[k][1]) * (b[k][2] * b[k][3]);
         std::int64_t ex = lanetotal(exponent[k]);
@@ -516,17 +518,31 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
     normalize(acc.m, acc.exponent);
 }
 
-void logdensebase(const engine& e, const series& ru, double x, scaled& acc)
+void logdensebase(const engine& e, const series* runs, std::size_t nruns, double theta, scaled& acc)
 {
-    logdense(e, ru, x, acc);
+    logdense(e, runs, nruns, theta, acc);
 }
 
 #if defined(__x86_64__)
-[[gnu::target("avx2")]] void logdenseavx2(const engine& e, const series& ru, double x, scaled& acc)
+[[gnu::target("avx2")]] void logdenseavx2(const engine& e, const series* runs, std::size_t nruns,
+                                          double theta, scaled& acc)
 {
-    logdense(e, ru, x, acc);
+    logdense(e, runs, nruns, theta, acc);
 }
 #endif
+
+// The dense runs among runs[0..nruns) as a factor of acc.
+void logdenseruns(const engine& e, const series* runs, std::size_t nruns, double theta, scaled& acc)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && e.wide) {
+        logdenseavx2(e, runs, nruns, theta, acc);
+        return;
+    }
+#endif
+    logdensebase(e, runs, nruns, theta, acc);
+}
 
 // The product of the factors x + i for i from i0 up to n (n - i0 a multiple
 // of 8) in eight lanes, two vectors whose lanes are scaled every 8 factors;
@@ -583,20 +599,19 @@ void stretchproduct(double x, std::int64_t i0, std::int64_t n, bool wide, std::i
     stretchbase(x, i0, n, exponent, out);
 }
 
+// The log-terms of a run kept as segments (dense runs go to
+// logdenseruns), as a factor of acc: the product over i of
+// (x + i)^w(i), x = theta f. Taken by parts: the members of size n
+// contribute P(n) = x (x + 1) ... (x + n - 1) each, so the product is that
+// of P(n)^drop over the places n where the weight drops. P grows by the
+// factors x + i, kept in four independent products whose binary exponents
+// are taken out every 8 factors; the product is taken whole only where the
+// weight drops. One logarithm of acc then serves every run: its rounding
+// error is that of the products' multiplications, about 2^-53 each, where a
+// logarithm per drop would add as much for each of them.
 void logrun(const engine& e, const series& ru, double theta, scaled& acc)
 {
     const double x = theta * static_cast<double>(ru.f);
-    if (ru.dense) {
-#if defined(__x86_64__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2 && e.wide) {
-            logdenseavx2(e, ru, x, acc);
-            return;
-        }
-#endif
-        logdensebase(e, ru, x, acc);
-        return;
-    }
     double p[4] = {1.0, 1.0, 1.0, 1.0};
     std::int64_t exponent = 0;
     int factors = 0;
@@ -655,18 +670,11 @@ void logrun(const engine& e, const series& ru, double theta, scaled& acc)
     };
     std::int64_t weight = ru.weight;
     for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
-        const auto k = static_cast<std::size_t>(s);
-        if (ru.dense) {
-            upto(s - ru.first);
-            drop(weight - e.dense[k]);
-            weight = e.dense[k];
-        } else {
-            upto(i + e.segments[k].len);
-            drop(e.segments[k].drop);
-            weight -= e.segments[k].drop;
-        }
+        const segment sg = e.segments[static_cast<std::size_t>(s)];
+        upto(i + sg.len);
+        drop(sg.drop);
+        weight -= sg.drop;
     }
-    upto(ru.dense ? ru.count : i);
     drop(weight);
 }
 
@@ -821,7 +829,12 @@ long double loglik(const engine& e, double theta)
 {
     scaled a, b;
     for (const series& ru : e.runs)
-        logrun(e, ru, theta, a);
-    logrun(e, e.sample, theta, b);
+        if (!ru.dense)
+            logrun(e, ru, theta, a);
+    logdenseruns(e, e.runs.data(), e.runs.size(), theta, a);
+    if (e.sample.dense)
+        logdenseruns(e, &e.sample, 1, theta, b);
+    else
+        logrun(e, e.sample, theta, b);
     return logof(a) - logof(b);
 }
