@@ -135,24 +135,36 @@ series makerun(engine& e, float f, const end* ends, std::size_t n)
     ru.weight = w;
     const std::int64_t most = n > 0 ? ends[n - 1].size : 0;
     ru.dense = w <= 255 && most <= DENSE * static_cast<std::int64_t>(n);
-    ru.first = static_cast<std::int64_t>(ru.dense ? e.dense.size() : e.segments.size());
+    if (ru.dense) {
+        // One weight per i, then zeros up to a whole number of lanes. Each
+        // end's weight is written 8 bytes at a time from where the last one
+        // ended, past its own end (the next end writes over the excess), so
+        // that short stretches cost no mispredicted branch; 8 bytes of room
+        // beyond the run take the last writes.
+        ru.first = static_cast<std::int64_t>(e.dense.size());
+        ru.count = (most + 3) & ~std::int64_t{3};
+        e.dense.resize(e.dense.size() + static_cast<std::size_t>(ru.count) + 8);
+        std::uint8_t* out = e.dense.data() + ru.first;
+        std::int64_t i = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::uint64_t bytes = 0x0101010101010101ULL * static_cast<std::uint64_t>(w);
+            for (std::int64_t j = i; j < ends[k].size; j += 8)
+                std::memcpy(out + j, &bytes, sizeof bytes);
+            i = ends[k].size;
+            w -= ends[k].drop;
+        }
+        const std::uint64_t zeros = 0;
+        std::memcpy(out + most, &zeros, sizeof zeros);
+        e.dense.resize(static_cast<std::size_t>(ru.first + ru.count));
+        return ru;
+    }
+    ru.first = static_cast<std::int64_t>(e.segments.size());
     std::int64_t done = 0;
     for (std::size_t k = 0; k < n; ++k) {
-        if (ru.dense)
-            e.dense.insert(e.dense.end(), static_cast<std::size_t>(ends[k].size - done),
-                           static_cast<std::uint8_t>(w));
-        else
-            addsegment(e, ends[k].size - done, ends[k].drop);
-        w -= ends[k].drop;
+        addsegment(e, ends[k].size - done, ends[k].drop);
         done = ends[k].size;
     }
-    if (ru.dense) {
-        // Zeros up to a whole number of lanes.
-        e.dense.resize((e.dense.size() + 3) & ~std::size_t{3}, 0);
-        ru.count = static_cast<std::int64_t>(e.dense.size()) - ru.first;
-    } else {
-        ru.count = static_cast<std::int64_t>(e.segments.size()) - ru.first;
-    }
+    ru.count = static_cast<std::int64_t>(e.segments.size()) - ru.first;
     return ru;
 }
 
@@ -709,7 +721,7 @@ void prepare(engine& e, const problem& pr)
             alleles += static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(pr.loci[j])]);
     e.runs.reserve(alleles);
     e.segments.reserve(alleles * npops + 1);
-    e.dense.reserve(alleles * (DENSE + 1) * npops + 4);
+    e.dense.reserve(alleles * (DENSE + 1) * npops + 4 + 8);
 
     // Each allele's counts in the problem's populations, with the locus
     // weight; each pair's genes and weight, for the sample part.
