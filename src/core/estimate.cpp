@@ -224,9 +224,12 @@ long double total(float theta, const problem& pr)
                                           sizes.begin())];
     };
 
-    // d[j * stride + q + 1]: each pair's allele part less its sample part
-    // (the reverse for the information).
-    std::vector<long double> d(nloci * stride);
+    // d[q * nloci + j]: each pair's allele part less its sample part (the
+    // reverse for the information), population by population, so that the
+    // sum over them reads it in order; row holds one locus's parts while
+    // they are summed.
+    std::vector<long double> d(nloci * static_cast<std::size_t>(npops));
+    std::vector<long double> row(stride);
     std::vector<std::int64_t> counts;  // counts[k * stride + q + 1] of the locus at hand
     for (std::size_t j = 0; j < nloci; ++j) {
         if (pr.weightof(j) == 0)
@@ -239,7 +242,8 @@ long double total(float theta, const problem& pr)
             for (std::size_t k = 0; k < nalleles; ++k)
                 counts[k * stride + static_cast<std::size_t>(q) + 1] = x[k];
         }
-        long double* sums = d.data() + j * stride;
+        long double* sums = row.data();
+        std::fill(row.begin(), row.end(), 0.0L);  // a locus without alleles has parts 0
         for (std::size_t k = 0; k < nalleles; ++k) {
             const long double r = 1.0L / pr.freq[static_cast<std::size_t>(l)][k];
             // Every population's allele part starts from 0 with the first allele.
@@ -249,21 +253,22 @@ long double total(float theta, const problem& pr)
                 addsums<Squared>(t, r, counts.data() + k * stride, npops, sums);
         }
         for (int q = 0; q < npops; ++q) {
-            long double& a = sums[q + 1];
+            const long double a = sums[q + 1];
             const long double bp = sample(genesof(q, j));
-            a = Squared ? bp - a : a - bp;
+            d[static_cast<std::size_t>(q) * nloci + j] = Squared ? bp - a : a - bp;
         }
     }
 
     long double sum = 0.0L;
-    for (int q = 0; q < npops; ++q)
+    for (int q = 0; q < npops; ++q) {
+        const long double* x = d.data() + static_cast<std::size_t>(q) * nloci;
         for (std::size_t j = 0; j < nloci; ++j) {
             const int w = pr.weightof(j);
             if (w == 0)
                 continue;
-            const long double x = d[j * stride + static_cast<std::size_t>(q) + 1];
-            sum += w == 1 ? x : w * x;
+            sum += w == 1 ? x[j] : w * x[j];
         }
+    }
     return sum;
 }
 
