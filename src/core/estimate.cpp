@@ -37,6 +37,14 @@ void firstsums(long double theta, long double r, const std::int64_t* n, std::siz
         sums[e] = 0.0L;
         most = n[e] > most ? n[e] : most;
     }
+    if (count == 1) {
+        // One entry (a population alone): the sum itself, term by term.
+        long double s = 0.0L;
+        for (std::int64_t i = 0; i < most; ++i)
+            s += term<Squared>(theta, r, i);
+        sums[1] = s;
+        return;
+    }
     long double partial[CHUNK];
     long double s = 0.0L;
     for (std::int64_t i0 = 0; i0 < most; i0 += CHUNK) {
@@ -61,8 +69,35 @@ void addsums(long double theta, long double r, const std::int64_t* n, int npops,
 {
     constexpr int GROUP = 6;
     std::int64_t most = 0;
-    for (int p = 1; p <= npops; ++p)
+    int withgenes = 0, first = 0, second = 0;  // first and second: the first two with genes
+    for (int p = 1; p <= npops; ++p) {
         most = n[p] > most ? n[p] : most;
+        if (n[p] > 0) {
+            ++withgenes;
+            (first == 0 ? first : second) = p;
+        }
+    }
+    if (withgenes == 0)
+        return;
+    if (withgenes <= 2) {
+        // One or two populations with genes (a population alone, a pair):
+        // each term is added as it is formed, the longer sum going on alone
+        // (second is 0 for one, and n[0] is 0).
+        const int a = n[first] >= n[second] ? first : second, b = a == first ? second : first;
+        long double xa = sums[a], xb = sums[b];
+        std::int64_t i = 0;
+        for (; i < n[b]; ++i) {
+            const long double t = term<Squared>(theta, r, i);
+            xa += t;
+            xb += t;
+        }
+        for (; i < n[a]; ++i)
+            xa += term<Squared>(theta, r, i);
+        sums[a] = xa;
+        if (b != 0)
+            sums[b] = xb;
+        return;
+    }
 
     // Populations with genes, bucketed by n on a scale of 64 steps, the
     // largest bucket first; the order only matters for speed.
