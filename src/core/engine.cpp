@@ -136,13 +136,14 @@ series makerun(engine& e, float f, const end* ends, std::size_t n)
     const std::int64_t most = n > 0 ? ends[n - 1].size : 0;
     ru.dense = w <= 255 && most <= DENSE * static_cast<std::int64_t>(n);
     if (ru.dense) {
-        // One weight per i, then zeros up to a whole number of lanes. Each
+        // One weight per i, then zeros up to a multiple of 8 (the narrow
+        // sum's lanes; the fast sum adds the last four as 0 / x). Each
         // end's weight is written 8 bytes at a time from where the last one
         // ended, past its own end (the next end writes over the excess), so
         // that short stretches cost no mispredicted branch; 8 bytes of room
         // beyond the run take the last writes.
         ru.first = static_cast<std::int64_t>(e.dense.size());
-        ru.count = (most + 3) & ~std::int64_t{3};
+        ru.count = (most + 7) & ~std::int64_t{7};
         e.dense.resize(e.dense.size() + static_cast<std::size_t>(ru.count) + 8);
         std::uint8_t* out = e.dense.data() + ru.first;
         std::int64_t i = 0;
@@ -319,9 +320,8 @@ struct lanes8 {
 
 [[gnu::always_inline]] inline void flush(lanes8& l)
 {
-    f4 lo, hi;
-    std::memcpy(&lo, &l.part, sizeof lo);
-    std::memcpy(&hi, reinterpret_cast<const char*>(&l.part) + sizeof lo, sizeof hi);
+    const f4 lo = __builtin_shufflevector(l.part, l.part, 0, 1, 2, 3);
+    const f4 hi = __builtin_shufflevector(l.part, l.part, 4, 5, 6, 7);
     l.lo += __builtin_convertvector(lo, v4);
     l.hi += __builtin_convertvector(hi, v4);
     l.part = f8{};
@@ -348,21 +348,14 @@ struct lanes8 {
     out = __builtin_convertvector(x, f8);
 }
 
-// acc += w[q] / (r i + theta) for q below n, a multiple of 4; where n is not
-// a multiple of 8, the last four weights are 0 and add 0 / x, exactly 0.
+// acc += w[q] / (r i + theta) for q below n, a multiple of 8.
 template <typename Weight>
 [[gnu::always_inline]] inline void addterms8(lanes8& acc, f8& i, const Weight* w, std::int64_t n, float r,
                                              float theta)
 {
     for (std::int64_t q = 0; q < n; q += 8) {
         f8 weights;
-        if (q + 8 <= n) {
-            widen8(w + q, weights);
-        } else {
-            Weight last[8] = {};
-            std::memcpy(last, w + q, 4 * sizeof(Weight));
-            widen8(last, weights);
-        }
+        widen8(w + q, weights);
         acc.part += weights / (r * i + theta);
         i += 8.0f;
         if (++acc.steps == FLUSH)
@@ -713,15 +706,16 @@ void prepare(engine& e, const problem& pr)
     const std::size_t nloci = pr.loci.size();
 
     // Room for every run at once: a run has at most one segment per
-    // population (split segments aside), and a dense run at most DENSE + 1
-    // weights per population. What is reserved but not used is never touched.
+    // population (split segments aside), and a dense run at most DENSE
+    // weights per population and 7 zeros (8 bytes of room follow the last).
+    // What is reserved but not used is never touched.
     std::size_t alleles = 0;
     for (std::size_t j = 0; j < nloci; ++j)
         if (pr.weightof(j) > 0)
             alleles += static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(pr.loci[j])]);
     e.runs.reserve(alleles);
     e.segments.reserve(alleles * npops + 1);
-    e.dense.reserve(alleles * (DENSE + 1) * npops + 4 + 8);
+    e.dense.reserve(alleles * (DENSE * npops + 7) + 8);
 
     // Each allele's counts in the problem's populations, with the locus
     // weight; each pair's genes and weight, for the sample part.

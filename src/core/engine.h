@@ -34,7 +34,7 @@ struct problem {
 // weight on: a segment covers len consecutive values of i, after which the
 // weight drops by drop (longer segments and larger drops are split); or, when
 // the run's segments are short and its weights fit a byte (dense), as one
-// weight per i in dense[], with zeros up to a multiple of 4.
+// weight per i in dense[], with zeros up to a multiple of 8.
 struct segment {
     std::uint8_t len;
     std::uint8_t drop;
