@@ -63,9 +63,11 @@ void firstsums(long double theta, long double r, const std::int64_t* n, std::siz
 // populations 1..npops: each population continues its own sum. The sums are
 // independent, so they are carried six at a time, side by side; populations
 // are grouped roughly by decreasing n so that the six of a group have about
-// the same length. n[0] must be 0: slot 0 pads the last group.
+// the same length. n[0] must be 0: slot 0 pads the last group. order is
+// room for the grouping, kept from call to call.
 template <bool Squared>
-void addsums(long double theta, long double r, const std::int64_t* n, int npops, long double* sums)
+void addsums(long double theta, long double r, const std::int64_t* n, int npops, long double* sums,
+             std::vector<int>& order)
 {
     constexpr int GROUP = 6;
     std::int64_t most = 0;
@@ -117,7 +119,7 @@ void addsums(long double theta, long double r, const std::int64_t* n, int npops,
         start[b] = active;
         active += size;
     }
-    std::vector<int> order(static_cast<std::size_t>(active) + GROUP);
+    order.resize(static_cast<std::size_t>(active) + GROUP);
     for (int p = 1; p <= npops; ++p)
         if (n[p] > 0)
             order[start[n[p] >> shift]++] = p;
@@ -191,6 +193,28 @@ void addsums(long double theta, long double r, const std::int64_t* n, int npops,
     }
 }
 
+// Room the exact sums keep from one call to the next, so that the many small
+// problems of a run (a locus, a population, a pair) allocate nothing; what a
+// large problem needed is given back when it is done.
+struct room {
+    std::vector<std::int64_t> sizes, counts, genes;
+    std::vector<long double> b, d, row;
+    std::vector<int> order;
+};
+
+room& exactroom()
+{
+    thread_local room r;
+    return r;
+}
+
+template <typename V>
+void giveback(V& v)
+{
+    if (v.capacity() > 65536)
+        V().swap(v);
+}
+
 // The score (Squared false) or the information (Squared true), before the
 // information is inverted, over the populations and loci of the problem. For
 // each population p and locus l, the allele part A sums the terms of every
@@ -222,17 +246,28 @@ long double total(float theta, const problem& pr)
     // there are pairs, b[n] keeps the running sum after every n; otherwise
     // b[e] is the sample part of the pairs with sizes[e] genes, for the
     // distinct sizes, ascending, in sizes[1..count]. Both hold the same sums.
-    std::int64_t most = 0;
+    // A small problem keeps the sizes while it looks for the largest.
     std::size_t pairs = 0;
+    for (std::size_t j = 0; j < nloci; ++j)
+        pairs += pr.weightof(j) != 0 ? static_cast<std::size_t>(npops) : 0;
+    const bool small = pairs <= 4096;
+    room& m = exactroom();
+    std::vector<std::int64_t>& sizes = m.sizes;
+    sizes.assign(1, 0);
+    if (small)
+        sizes.reserve(pairs + 1);
+    std::int64_t most = 0;
     for (std::size_t j = 0; j < nloci; ++j)
         if (pr.weightof(j) != 0)
             for (int q = 0; q < npops; ++q) {
-                most = std::max(most, genesof(q, j));
-                ++pairs;
+                const std::int64_t n = genesof(q, j);
+                most = std::max(most, n);
+                if (small)
+                    sizes.push_back(n);
             }
     const bool everyn = most <= static_cast<std::int64_t>(pairs);
-    std::vector<std::int64_t> sizes(1);
-    std::vector<long double> b;
+    std::vector<long double>& b = m.b;
+    b.clear();
     if (everyn) {
         // The running sum itself, term by term in the same order.
         b.assign(static_cast<std::size_t>(most) + 1, 0.0L);
@@ -242,10 +277,11 @@ long double total(float theta, const problem& pr)
             b[static_cast<std::size_t>(i) + 1] = run;
         }
     } else {
-        for (std::size_t j = 0; j < nloci; ++j)
-            if (pr.weightof(j) != 0)
-                for (int q = 0; q < npops; ++q)
-                    sizes.push_back(genesof(q, j));
+        if (!small)
+            for (std::size_t j = 0; j < nloci; ++j)
+                if (pr.weightof(j) != 0)
+                    for (int q = 0; q < npops; ++q)
+                        sizes.push_back(genesof(q, j));
         std::sort(sizes.begin() + 1, sizes.end());
         sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
         const std::size_t count = sizes.size() - 1;
@@ -263,19 +299,30 @@ long double total(float theta, const problem& pr)
     // reverse for the information), population by population, so that the
     // sum over them reads it in order; row holds one locus's parts while
     // they are summed.
-    std::vector<long double> d(nloci * static_cast<std::size_t>(npops));
-    std::vector<long double> row(stride);
-    std::vector<std::int64_t> counts;  // counts[k * stride + q + 1] of the locus at hand
+    // A locus left out (weight 0) leaves its d unwritten and unread.
+    std::vector<long double>& d = m.d;
+    d.resize(nloci * static_cast<std::size_t>(npops));
+    std::vector<long double>& row = m.row;
+    row.resize(stride);
+    std::vector<std::int64_t>& counts = m.counts;  // counts[k * stride + q + 1] of the locus at hand
+    std::vector<std::int64_t>& genes = m.genes;    // genes[q] of the locus at hand
+    genes.resize(stride);
     for (std::size_t j = 0; j < nloci; ++j) {
         if (pr.weightof(j) == 0)
             continue;
         const int l = pr.loci[j];
         const auto nalleles = static_cast<std::size_t>(c.nalleles[static_cast<std::size_t>(l)]);
-        counts.assign(nalleles * stride, 0);
+        counts.resize(nalleles * stride);
+        for (std::size_t k = 0; k < nalleles; ++k)
+            counts[k * stride] = 0;
         for (int q = 0; q < npops; ++q) {
             const std::int32_t* x = c.at(pr.pops[static_cast<std::size_t>(q)], l);
-            for (std::size_t k = 0; k < nalleles; ++k)
+            std::int64_t n = 0;
+            for (std::size_t k = 0; k < nalleles; ++k) {
                 counts[k * stride + static_cast<std::size_t>(q) + 1] = x[k];
+                n += x[k];
+            }
+            genes[static_cast<std::size_t>(q)] = n;
         }
         long double* sums = row.data();
         std::fill(row.begin(), row.end(), 0.0L);  // a locus without alleles has parts 0
@@ -285,11 +332,11 @@ long double total(float theta, const problem& pr)
             if (k == 0)
                 firstsums<Squared>(t, r, counts.data() + k * stride, static_cast<std::size_t>(npops), sums);
             else
-                addsums<Squared>(t, r, counts.data() + k * stride, npops, sums);
+                addsums<Squared>(t, r, counts.data() + k * stride, npops, sums, m.order);
         }
         for (int q = 0; q < npops; ++q) {
             const long double a = sums[q + 1];
-            const long double bp = sample(genesof(q, j));
+            const long double bp = sample(genes[static_cast<std::size_t>(q)]);
             d[static_cast<std::size_t>(q) * nloci + j] = Squared ? bp - a : a - bp;
         }
     }
@@ -304,6 +351,13 @@ long double total(float theta, const problem& pr)
             sum += w == 1 ? x[j] : w * x[j];
         }
     }
+    giveback(m.sizes);
+    giveback(m.counts);
+    giveback(m.genes);
+    giveback(m.b);
+    giveback(m.d);
+    giveback(m.row);
+    giveback(m.order);
     return sum;
 }
 
