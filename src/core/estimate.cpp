@@ -243,45 +243,38 @@ long double total(float theta, const problem& pr)
 
     // The sample part of a pair depends on its genes alone, so one running
     // sum serves every pair. Where the largest pair has no more genes than
-    // there are pairs, b[n] keeps the running sum after every n; otherwise
-    // b[e] is the sample part of the pairs with sizes[e] genes, for the
-    // distinct sizes, ascending, in sizes[1..count]. Both hold the same sums.
-    // A small problem keeps the sizes while it looks for the largest.
+    // there are pairs, or than 1024, b[n] keeps the running sum after every
+    // n; otherwise b[e] is the sample part of the pairs with sizes[e] genes,
+    // for the distinct sizes, ascending, in sizes[1..count]. Both hold the
+    // same sums.
     std::size_t pairs = 0;
-    for (std::size_t j = 0; j < nloci; ++j)
-        pairs += pr.weightof(j) != 0 ? static_cast<std::size_t>(npops) : 0;
-    const bool small = pairs <= 4096;
-    room& m = exactroom();
-    std::vector<std::int64_t>& sizes = m.sizes;
-    sizes.assign(1, 0);
-    if (small)
-        sizes.reserve(pairs + 1);
     std::int64_t most = 0;
     for (std::size_t j = 0; j < nloci; ++j)
         if (pr.weightof(j) != 0)
             for (int q = 0; q < npops; ++q) {
-                const std::int64_t n = genesof(q, j);
-                most = std::max(most, n);
-                if (small)
-                    sizes.push_back(n);
+                most = std::max(most, genesof(q, j));
+                ++pairs;
             }
-    const bool everyn = most <= static_cast<std::int64_t>(pairs);
+    const bool everyn = most <= std::max<std::int64_t>(static_cast<std::int64_t>(pairs), 1024);
+    room& m = exactroom();
+    std::vector<std::int64_t>& sizes = m.sizes;
+    sizes.assign(1, 0);
     std::vector<long double>& b = m.b;
     b.clear();
     if (everyn) {
         // The running sum itself, term by term in the same order.
-        b.assign(static_cast<std::size_t>(most) + 1, 0.0L);
+        b.resize(static_cast<std::size_t>(most) + 1);
+        b[0] = 0.0L;
         long double run = 0.0L;
         for (std::int64_t i = 0; i < most; ++i) {
             run += term<Squared>(t, 1.0L, i);
             b[static_cast<std::size_t>(i) + 1] = run;
         }
     } else {
-        if (!small)
-            for (std::size_t j = 0; j < nloci; ++j)
-                if (pr.weightof(j) != 0)
-                    for (int q = 0; q < npops; ++q)
-                        sizes.push_back(genesof(q, j));
+        for (std::size_t j = 0; j < nloci; ++j)
+            if (pr.weightof(j) != 0)
+                for (int q = 0; q < npops; ++q)
+                    sizes.push_back(genesof(q, j));
         std::sort(sizes.begin() + 1, sizes.end());
         sizes.erase(std::unique(sizes.begin() + 1, sizes.end()), sizes.end());
         const std::size_t count = sizes.size() - 1;
@@ -297,9 +290,9 @@ long double total(float theta, const problem& pr)
 
     // d[q * nloci + j]: each pair's allele part less its sample part (the
     // reverse for the information), population by population, so that the
-    // sum over them reads it in order; row holds one locus's parts while
-    // they are summed.
-    // A locus left out (weight 0) leaves its d unwritten and unread.
+    // sum over them reads it in order (a locus left out, of weight 0, is
+    // neither written nor read); row holds one locus's parts while they are
+    // summed.
     std::vector<long double>& d = m.d;
     d.resize(nloci * static_cast<std::size_t>(npops));
     std::vector<long double>& row = m.row;

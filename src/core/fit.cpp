@@ -68,21 +68,25 @@ long double loglik(long double theta, const problem& pr)
 long double loglikinf(const problem& pr)
 {
     // The logarithms of the pooled frequencies, each taken once for every
-    // population.
+    // population: those of entry j from logf[first[j]] on.
     const counts& c = *pr.c;
-    std::vector<std::vector<long double>> logf(pr.loci.size());
-    for (std::size_t j = 0; j < pr.loci.size(); ++j)
+    std::vector<std::size_t> first(pr.loci.size());
+    std::vector<long double> logf;
+    for (std::size_t j = 0; j < pr.loci.size(); ++j) {
+        first[j] = logf.size();
         for (const float f : pr.freq[pr.loci[j]])
-            logf[j].push_back(std::log(static_cast<long double>(f)));
+            logf.push_back(std::log(static_cast<long double>(f)));
+    }
     long double sum = 0.0L;
     for (const int p : pr.pops)
         for (std::size_t j = 0; j < pr.loci.size(); ++j) {
             const int l = pr.loci[j];
             const std::int32_t* n = c.at(p, l);
+            const long double* lf = logf.data() + first[j];
             long double part = 0.0L;
             for (int k = 0; k < c.nalleles[l]; ++k)
                 if (n[k] > 0)
-                    part += static_cast<long double>(n[k]) * logf[j][k];
+                    part += static_cast<long double>(n[k]) * lf[k];
             sum += (pr.weight.empty() ? 1.0L : pr.weight[j]) * part;
         }
     return sum;

@@ -384,6 +384,7 @@ std::vector<result> analyse(const counts& c, const settings& s)
     const std::size_t total =
         1 + (s.perlocus ? c.nloci() : 0) + (s.perpop ? n : 0) + (s.pairwise ? n * (n - 1) / 2 : 0);
     std::vector<result> out;
+    out.reserve(total);
     auto done = [&]() {
         if (s.progress)
             s.progress(out.size(), total);
