@@ -430,10 +430,16 @@ std::vector<result> analyse(const counts& c, const settings& s)
     return out;
 }
 
-result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name)
+result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name,
+                   engine& en)
 {
-    engine en;
     result e = estimateof(pr, s, scope, name, "", en);
     explain(e, pr);
     return e;
+}
+
+result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name)
+{
+    engine en;
+    return estimaterow(pr, s, scope, name, en);
 }

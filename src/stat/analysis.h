@@ -57,8 +57,11 @@ double chisq1upper(double x);
 std::vector<result> analyse(const counts& c, const settings& s);
 
 // One row of any problem (a window of loci, say): the estimate, its
-// intervals, test and note, as analyse makes each of its rows.
+// intervals, test and note, as analyse makes each of its rows. A run of rows
+// can share one engine, whose arrays are then not allocated again for each.
 result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name);
+result estimaterow(const problem& pr, const settings& s, const std::string& scope, const std::string& name,
+                   engine& en);
 
 // F_ST = 1 / (1 + theta) of an interval end; ends beyond the range map to 1 and 0.
 limit fstof(const limit& e);

@@ -47,6 +47,7 @@ std::vector<result> windows(const counts& c, const positions& at, std::int64_t w
     // One problem whose loci change from window to window: the frequencies
     // of every locus are copied once.
     problem pr = wholeproblem(c, allpops(c));
+    engine en;
     std::vector<result> out;
     for (std::size_t ch = 0; ch < bychrom.size(); ++ch) {
         std::vector<int>& loci = bychrom[ch];
@@ -76,7 +77,7 @@ std::vector<result> windows(const counts& c, const positions& at, std::int64_t w
                 continue;
             }
             pr.loci.assign(loci.begin() + static_cast<long>(lo), loci.begin() + static_cast<long>(hi));
-            out.push_back(estimaterow(pr, s, "window", name));
+            out.push_back(estimaterow(pr, s, "window", name, en));
         }
     }
     return out;
