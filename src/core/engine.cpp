@@ -718,11 +718,25 @@ void prepare(engine& e, const problem& pr)
     e.dense.reserve(alleles * (DENSE * npops + 7) + 8);
 
     // Each allele's counts in the problem's populations, with the locus
-    // weight; each pair's genes and weight, for the sample part.
-    std::vector<std::int64_t> n(npops), w(npops), genes(npops);
-    std::vector<end> sizes;
+    // weight; each pair's genes and weight, for the sample part. The arrays
+    // are kept for the next problem (a run of per-locus estimates arranges
+    // one small problem after another), unless they grew large.
+    struct room {
+        std::vector<std::int64_t> n, w, genes;
+        std::vector<end> sizes, ends;
+    };
+    thread_local room kept;
+    std::vector<std::int64_t>& n = kept.n;
+    std::vector<std::int64_t>& w = kept.w;
+    std::vector<std::int64_t>& genes = kept.genes;
+    std::vector<end>& sizes = kept.sizes;
+    std::vector<end>& ends = kept.ends;
+    n.resize(npops);
+    w.resize(npops);
+    genes.resize(npops);
+    ends.resize(npops);
+    sizes.clear();
     sizes.reserve(nloci * npops);
-    std::vector<end> ends(npops);
     std::int64_t mostlanes = 0;    // lane additions of the busiest locus
     std::int64_t mostflushes = 0;  // the narrow sum's double additions of the busiest locus
     std::int64_t heaviest = 0;     // the largest weight of any run
@@ -803,6 +817,8 @@ void prepare(engine& e, const problem& pr)
         static_cast<double>(singlesteps) * 0x1p-23 + static_cast<double>(doublesteps) * u;
     e.narrow = e.fast && narrowpart < 1e-3 && longest < (std::int64_t{1} << 24) && reach <= 0x1p100;
     e.narrowcoef = 1.01 * (narrowpart + exactpart);
+    if (sizes.capacity() > 65536)
+        std::vector<end>().swap(sizes);
 }
 
 fastsum fastscore(const engine& e, float theta)
