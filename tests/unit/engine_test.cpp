@@ -239,6 +239,44 @@ TEST(Engine, ExactSumsAreThePlainLoops)
     }
 }
 
+// The exact sums and the engine's arrangement keep their working arrays from
+// one problem to the next and give back those of a problem with more than
+// 65536 population-locus pairs: whatever came before (a larger problem, one
+// whose loci are left out by a weight of 0, a problem on another table),
+// each exact sum is the plain loops' and each fast sum within its bound.
+TEST(Engine, ExactSumsKeepNothingFromTheProblemBefore)
+{
+    std::mt19937_64 rng(2026);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    counts large =
+        makecounts(std::vector<std::string>(300), std::vector<std::string>(250), std::vector<int>(250, 3));
+    for (int l = 0; l < large.nloci(); ++l)
+        for (int p = 0; p < large.npops(); ++p)
+            for (int k = 0; k < 3; ++k)
+                large.at(p, l)[k] = pick(0, 6);
+    const problem huge = wholeof(large);
+    for (int set = 0; set < 30; ++set) {
+        const auto d = randomdata(rng);
+        const counts c = set % 5 == 4 ? bigtable(rng) : fromrecord(*d->data);
+        const problem pr = randomproblem(c, rng);
+        const problem& first = set % 3 == 0 ? huge : pr;
+        for (const problem* x : {&first, &pr, &huge, &pr}) {
+            engine e;
+            prepare(e, *x);
+            const float theta = randomtheta(rng);
+            const long double s = exactsum(e, theta), ps = plainscore(theta, *x);
+            ASSERT_EQ(std::memcmp(&s, &ps, 10), 0) << "set " << set;
+            const long double in = information(e, theta), pin = plaininformation(theta, *x);
+            ASSERT_EQ(std::memcmp(&in, &pin, 10), 0) << "set " << set;
+            for (const fastsum f : {fastscore(e, theta), narrowscore(e, theta)}) {
+                if (std::isfinite(f.bound)) {
+                    ASSERT_LE(std::fabs(f.value - static_cast<double>(ps)), f.bound) << "set " << set;
+                }
+            }
+        }
+    }
+}
+
 // fit gives the plain loops' result, to the bit: where the search ended, the
 // root and the variance, on vorn's record, on random problems and on tables
 // beyond the record's capacities; whichever sum decides the signs: with the
