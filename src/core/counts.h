@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/datastr.h"
+#include "core/hugealloc.h"
 
 // Populations, loci and alleles are numbered from 0. at(p, l) points at the
 // nalleles[l] counts of population p at locus l: the number of its genes at
@@ -27,7 +28,7 @@ struct counts {
     std::vector<int> nalleles;
     std::vector<std::size_t> offset;
     std::vector<std::size_t> step;
-    std::vector<std::int32_t> n;
+    hugevector<std::int32_t> n;
     const std::int32_t* view = nullptr;  // the record's counts, for a view
 
     int npops() const { return static_cast<int>(popnames.size()); }

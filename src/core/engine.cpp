@@ -80,7 +80,7 @@ std::size_t distinct(const std::int64_t* size, const std::int64_t* weight, std::
 // The distinct sizes among the members in v, ascending, each with the total
 // weight of its members, in place at the start of v; returns how many.
 // Small sizes are sorted by tallying them.
-std::size_t merge(std::vector<end>& v)
+std::size_t merge(hugevector<end>& v)
 {
     std::int64_t most = 0;
     for (const end& x : v)
@@ -723,13 +723,14 @@ void prepare(engine& e, const problem& pr)
     // one small problem after another), unless they grew large.
     struct room {
         std::vector<std::int64_t> n, w, genes;
-        std::vector<end> sizes, ends;
+        hugevector<end> sizes;
+        std::vector<end> ends;
     };
     thread_local room kept;
     std::vector<std::int64_t>& n = kept.n;
     std::vector<std::int64_t>& w = kept.w;
     std::vector<std::int64_t>& genes = kept.genes;
-    std::vector<end>& sizes = kept.sizes;
+    hugevector<end>& sizes = kept.sizes;
     std::vector<end>& ends = kept.ends;
     n.resize(npops);
     w.resize(npops);
@@ -818,7 +819,7 @@ void prepare(engine& e, const problem& pr)
     e.narrow = e.fast && narrowpart < 1e-3 && longest < (std::int64_t{1} << 24) && reach <= 0x1p100;
     e.narrowcoef = 1.01 * (narrowpart + exactpart);
     if (sizes.capacity() > 65536)
-        std::vector<end>().swap(sizes);
+        hugevector<end>().swap(sizes);
 }
 
 fastsum fastscore(const engine& e, float theta)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/counts.h"
+#include "core/hugealloc.h"
 
 // What to fit: some populations and loci of a count table, each locus
 // counted a number of times, held to the given pooled frequencies. The exact
@@ -53,11 +54,11 @@ struct engine {
 
     // The allele runs locus by locus: those of pr->loci[j] are
     // runs[lstart[j]] up to runs[lstart[j + 1]]. sample is the sample part.
-    std::vector<series> runs;
-    std::vector<std::int64_t> lstart;
+    hugevector<series> runs;
+    hugevector<std::int64_t> lstart;
     series sample;
-    std::vector<segment> segments;
-    std::vector<std::uint8_t> dense;
+    hugevector<segment> segments;
+    hugevector<std::uint8_t> dense;
 
     // The fast sum's bound is coef times the sum of the magnitudes of its
     // two parts (see fastscore). fast is false where the arithmetic does not

@@ -198,7 +198,8 @@ void addsums(long double theta, long double r, const std::int64_t* n, int npops,
 // large problem needed is given back when it is done.
 struct room {
     std::vector<std::int64_t> sizes, counts, genes;
-    std::vector<long double> b, d, row;
+    std::vector<long double> b, row;
+    hugevector<long double> d;
     std::vector<int> order;
 };
 
@@ -293,7 +294,7 @@ long double total(float theta, const problem& pr)
     // sum over them reads it in order (a locus left out, of weight 0, is
     // neither written nor read); row holds one locus's parts while they are
     // summed.
-    std::vector<long double>& d = m.d;
+    hugevector<long double>& d = m.d;
     d.resize(nloci * static_cast<std::size_t>(npops));
     std::vector<long double>& row = m.row;
     row.resize(stride);

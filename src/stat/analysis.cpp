@@ -378,12 +378,12 @@ interval bootstrapof(const problem& whole, const settings& s)
 
 }  // namespace
 
-std::vector<result> analyse(const counts& c, const settings& s)
+hugevector<result> analyse(const counts& c, const settings& s)
 {
     const std::size_t n = c.npops();
     const std::size_t total =
         1 + (s.perlocus ? c.nloci() : 0) + (s.perpop ? n : 0) + (s.pairwise ? n * (n - 1) / 2 : 0);
-    std::vector<result> out;
+    hugevector<result> out;
     out.reserve(total);
     auto done = [&]() {
         if (s.progress)

@@ -10,6 +10,7 @@
 
 #include "core/counts.h"
 #include "core/fit.h"
+#include "core/hugealloc.h"
 
 struct settings {
     double level = 0.95;  // of every interval
@@ -54,7 +55,7 @@ double chisq1quantile(double level);
 double chisq1upper(double x);
 
 // The global estimate, then the estimates each setting asks for.
-std::vector<result> analyse(const counts& c, const settings& s);
+hugevector<result> analyse(const counts& c, const settings& s);
 
 // One row of any problem (a window of loci, say): the estimate, its
 // intervals, test and note, as analyse makes each of its rows. A run of rows

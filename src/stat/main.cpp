@@ -393,7 +393,7 @@ int main(int argc, char** argv)
             };
         a.results = analyse(a.in.table, o.s);
         if (o.window > 0) {
-            std::vector<result> w = windows(a.in.table, a.in.where, o.window, o.step, o.s);
+            hugevector<result> w = windows(a.in.table, a.in.where, o.window, o.step, o.s);
             a.results.insert(a.results.end(), std::make_move_iterator(w.begin()),
                              std::make_move_iterator(w.end()));
         }

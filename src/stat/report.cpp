@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 #include "core/escape.h"
 
@@ -76,12 +77,15 @@ std::string cell(const std::string& s)
     return escaped(s);
 }
 
-void pad(std::ostream& out, const std::string& s, std::size_t width, bool right)
+void pad(std::ostream& out, std::string_view s, std::size_t width, bool right)
 {
+    const std::size_t fill = width > s.size() ? width - s.size() : 0;
+    if (!right)
+        out << s;
+    for (std::size_t i = 0; i < fill; ++i)
+        out.put(' ');
     if (right)
-        out << std::string(width > s.size() ? width - s.size() : 0, ' ') << s;
-    else
-        out << s << std::string(width > s.size() ? width - s.size() : 0, ' ');
+        out << s;
 }
 
 std::string intervaltext(const interval& in)
@@ -123,43 +127,55 @@ void writeglobal(std::ostream& out, const result& e, const settings& s)
 
 void writetable(std::ostream& out, const std::vector<const result*>& rows, bool pair, bool sites)
 {
-    std::vector<std::vector<std::string>> t;
-    t.push_back({pair ? "population" : "name"});
+    // Every cell, row by row, in one text (a genome's table has a row per
+    // site): cell k ends at ends[k], and starts where cell k - 1 ended.
+    std::string text;
+    std::vector<std::size_t> ends;
+    const auto add = [&](std::string_view v) {
+        text += v;
+        ends.push_back(text.size());
+    };
+    add(pair ? "population" : "name");
     if (pair)
-        t.back().push_back("population");
+        add("population");
     if (sites)
-        t.back().push_back("sites");
+        add("sites");
     for (const char* h : {"genes", "theta", "se", "F_ST", "profile interval", "LR", "p", "note"})
-        t.back().push_back(h);
+        add(h);
+    const std::size_t cols = ends.size();
+    ends.reserve(cols * (rows.size() + 1));
     for (const result* e : rows) {
-        std::vector<std::string> r = {cell(e->name)};
+        add(cell(e->name));
         if (pair)
-            r.push_back(cell(e->name2));
+            add(cell(e->name2));
         if (sites)
-            r.push_back(std::to_string(e->loci));
-        r.push_back(std::to_string(e->genes));
-        r.push_back(hasroot(*e) ? shorttext(e->theta) : "");
-        r.push_back(hasroot(*e) ? shorttext(e->se) : "");
-        r.push_back(hasroot(*e) ? shorttext(fst(e->theta)) : "");
-        r.push_back(intervaltext(e->profile));
-        r.push_back(e->tested ? shorttext(e->lr) : "");
-        r.push_back(e->tested ? shorttext(e->p) : "");
-        r.push_back(e->note);
-        t.push_back(r);
+            add(std::to_string(e->loci));
+        add(std::to_string(e->genes));
+        add(hasroot(*e) ? shorttext(e->theta) : "");
+        add(hasroot(*e) ? shorttext(e->se) : "");
+        add(hasroot(*e) ? shorttext(fst(e->theta)) : "");
+        add(intervaltext(e->profile));
+        add(e->tested ? shorttext(e->lr) : "");
+        add(e->tested ? shorttext(e->p) : "");
+        add(e->note);
     }
-    std::vector<std::size_t> width(t[0].size(), 0);
-    for (const auto& r : t)
-        for (std::size_t i = 0; i < r.size(); ++i)
-            width[i] = std::max(width[i], r[i].size());
+    const auto at = [&](std::size_t k) {
+        const std::size_t from = k == 0 ? 0 : ends[k - 1];
+        return std::string_view(text).substr(from, ends[k] - from);
+    };
+    std::vector<std::size_t> width(cols, 0);
+    for (std::size_t k = 0; k < ends.size(); ++k)
+        width[k % cols] = std::max(width[k % cols], at(k).size());
     const std::size_t names = pair ? 2 : 1;
-    for (const auto& r : t) {
+    for (std::size_t k = 0; k < ends.size(); k += cols) {
         out << ' ';
-        for (std::size_t i = 0; i < r.size(); ++i) {
+        for (std::size_t i = 0; i < cols; ++i) {
             out << ' ';
-            if (i + 1 == r.size())
-                out << r[i];
+            if (i + 1 == cols)
+                out << at(k + i);
             else
-                pad(out, r[i], width[i], i >= names && i != names + (sites ? 5 : 4));  // numbers to the right
+                pad(out, at(k + i), width[i],
+                    i >= names && i != names + (sites ? 5 : 4));  // numbers to the right
         }
         out << '\n';
     }

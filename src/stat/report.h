@@ -11,7 +11,7 @@
 
 struct analysed {
     input in;
-    std::vector<result> results;
+    hugevector<result> results;
 };
 
 // The fixed columns of the TSV output, in order.

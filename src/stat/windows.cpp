@@ -38,8 +38,8 @@ std::int64_t windowcount(const positions& at, std::int64_t width, std::int64_t s
     return n;
 }
 
-std::vector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
-                            const settings& s)
+hugevector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
+                           const settings& s)
 {
     std::vector<std::vector<int>> bychrom(at.chroms.size());
     for (int l = 0; l < c.nloci(); ++l)
@@ -48,7 +48,7 @@ std::vector<result> windows(const counts& c, const positions& at, std::int64_t w
     // of every locus are copied once.
     problem pr = wholeproblem(c, allpops(c));
     engine en;
-    std::vector<result> out;
+    hugevector<result> out;
     for (std::size_t ch = 0; ch < bychrom.size(); ++ch) {
         std::vector<int>& loci = bychrom[ch];
         if (loci.empty())

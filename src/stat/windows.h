@@ -14,8 +14,8 @@
 // from the first that holds a site of the chromosome to the last is given,
 // a window without sites included (with a note). Scope "window", name
 // CHROM:START-END, loci the number of sites.
-std::vector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
-                            const settings& s);
+hugevector<result> windows(const counts& c, const positions& at, std::int64_t width, std::int64_t step,
+                           const settings& s);
 
 // How many windows that gives (at most INT64_MAX): vornstat refuses more
 // than MAXWINDOWS, which would not fit in memory.
