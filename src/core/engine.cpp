@@ -770,9 +770,15 @@ void prepare(engine& e, const problem& pr)
             reach =
                 std::max(reach, static_cast<double>(ends[m - 1].size) / static_cast<double>(e.runs.back().f));
         }
+        // Pairs of equal genes in a row (every pair of a complete table) are
+        // kept as one member of their total weight; merge adds them up the same.
         for (std::size_t q = 0; q < npops; ++q)
-            if (genes[q] > 0)
-                sizes.push_back({genes[q], weight});
+            if (genes[q] > 0) {
+                if (!sizes.empty() && sizes.back().size == genes[q])
+                    sizes.back().drop += weight;
+                else
+                    sizes.push_back({genes[q], weight});
+            }
         mostlanes = std::max(mostlanes, lanes);
         mostflushes = std::max(mostflushes, locusflushes);
     }

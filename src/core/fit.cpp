@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "core/estimate.h"
 #include "core/failure.h"
+#include "core/hugealloc.h"
 
 std::vector<std::vector<float>> pooled(const counts& c, const std::vector<int>& pops)
 {
@@ -67,28 +69,33 @@ long double loglik(long double theta, const problem& pr)
 
 long double loglikinf(const problem& pr)
 {
-    // The logarithms of the pooled frequencies, each taken once for every
-    // population: those of entry j from logf[first[j]] on.
+    // Each pair's part, weighted, is formed locus by locus (reading the table
+    // in its order, the logarithms of a locus's frequencies taken once) and
+    // kept population by population, so that the sum over populations, then
+    // loci, reads them in order.
     const counts& c = *pr.c;
-    std::vector<std::size_t> first(pr.loci.size());
-    std::vector<long double> logf;
-    for (std::size_t j = 0; j < pr.loci.size(); ++j) {
-        first[j] = logf.size();
-        for (const float f : pr.freq[pr.loci[j]])
-            logf.push_back(std::log(static_cast<long double>(f)));
-    }
-    long double sum = 0.0L;
-    for (const int p : pr.pops)
-        for (std::size_t j = 0; j < pr.loci.size(); ++j) {
-            const int l = pr.loci[j];
-            const std::int32_t* n = c.at(p, l);
-            const long double* lf = logf.data() + first[j];
+    const std::size_t nloci = pr.loci.size();
+    const std::size_t npops = pr.pops.size();
+    hugevector<long double> d(nloci * npops);
+    std::vector<long double> lf;
+    for (std::size_t j = 0; j < nloci; ++j) {
+        const int l = pr.loci[j];
+        lf.clear();
+        for (const float f : pr.freq[l])
+            lf.push_back(std::log(static_cast<long double>(f)));
+        const long double weight = pr.weight.empty() ? 1.0L : pr.weight[j];
+        for (std::size_t q = 0; q < npops; ++q) {
+            const std::int32_t* n = c.at(pr.pops[q], l);
             long double part = 0.0L;
             for (int k = 0; k < c.nalleles[l]; ++k)
                 if (n[k] > 0)
                     part += static_cast<long double>(n[k]) * lf[k];
-            sum += (pr.weight.empty() ? 1.0L : pr.weight[j]) * part;
+            d[q * nloci + j] = weight * part;
         }
+    }
+    long double sum = 0.0L;
+    for (const long double x : d)
+        sum += x;
     return sum;
 }
 

@@ -463,3 +463,29 @@ TEST(Engine, LogLikelihoodIsTheScoresIntegral)
         }
     }
 }
+
+// The log-likelihood at infinity is the sum over populations (outer), then
+// loci, of each pair's weighted sum of n_k log f_k, in that order to the bit
+// (the LR test subtracts it from the log-likelihood at the estimate).
+TEST(Engine, LogLikelihoodAtInfinityIsThePlainSum)
+{
+    std::mt19937_64 rng(11);
+    for (int set = 0; set < 46; ++set) {
+        const counts c = set < 40 ? fromrecord(*randomdata(rng)->data) : bigtable(rng);
+        problem pr = randomproblem(c, rng);
+        if (set % 3 == 0)
+            pr.weight.clear();
+        long double plain = 0.0L;
+        for (const int p : pr.pops)
+            for (std::size_t j = 0; j < pr.loci.size(); ++j) {
+                const auto l = static_cast<std::size_t>(pr.loci[j]);
+                long double part = 0.0L;
+                for (int k = 0; k < c.nalleles[l]; ++k)
+                    if (c.at(p, pr.loci[j])[k] > 0)
+                        part += static_cast<long double>(c.at(p, pr.loci[j])[k]) *
+                                std::log(static_cast<long double>(pr.freq[l][static_cast<std::size_t>(k)]));
+                plain += (pr.weight.empty() ? 1.0L : pr.weight[j]) * part;
+            }
+        ASSERT_EQ(loglikinf(pr), plain) << "set " << set;
+    }
+}
