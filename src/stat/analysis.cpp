@@ -211,11 +211,16 @@ interval profileof(engine& e, double u, long double top, double drop, double w =
 
 std::int64_t genesof(const problem& pr)
 {
+    // Locus by locus, the order of the table in memory.
     std::int64_t n = 0;
-    for (const int p : pr.pops)
-        for (std::size_t j = 0; j < pr.loci.size(); ++j)
-            for (int k = 0; k < pr.c->nalleles[pr.loci[j]]; ++k)
-                n += std::int64_t{pr.c->at(p, pr.loci[j])[k]} * (pr.weight.empty() ? 1 : pr.weight[j]);
+    for (std::size_t j = 0; j < pr.loci.size(); ++j) {
+        const int l = pr.loci[j];
+        std::int64_t locus = 0;
+        for (const int p : pr.pops)
+            for (int k = 0; k < pr.c->nalleles[l]; ++k)
+                locus += pr.c->at(p, l)[k];
+        n += locus * (pr.weight.empty() ? 1 : pr.weight[j]);
+    }
     return n;
 }
 
