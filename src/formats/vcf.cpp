@@ -304,16 +304,20 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
     std::vector<std::int64_t> total;
     std::vector<int> number;  // number[a]: allele a's place in site.allele, or -1
     vcfsite site;
-    std::string where;  // the last record read, for messages
+    // The last record read, for messages; empty before the first.
+    bool any = false;
+    const auto where = [&] {
+        return any ? std::string(site.chrom) + ":" + std::to_string(site.pos) : std::string();
+    };
     std::int64_t withgt = 0;
     while (bcf_sr_next_line(sr.get()) > 0) {
         bcf1_t* rec = bcf_sr_get_line(sr.get(), 0);
         site.chrom = bcf_hdr_id2name(hdr, rec->rid);
         site.pos = rec->pos + 1;
-        where = std::string(site.chrom) + ":" + std::to_string(site.pos);
+        any = true;
         // The reader reads ahead: a fault it met lies after this record.
         if (sr->errnum != 0)
-            throw inputerror(0, readfailure(sr->errnum, where));
+            throw inputerror(0, readfailure(sr->errnum, where()));
         ++stats.records;
         if (options.passonly) {
             bcf_unpack(rec, BCF_UN_FLT);
@@ -328,7 +332,7 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
         const bcf_fmt_t* fmt = bcf_get_fmt(hdr, rec, "GT");
         if (fmt != nullptr && fmt->type != BCF_BT_INT8 && fmt->type != BCF_BT_INT16 &&
             fmt->type != BCF_BT_INT32)
-            throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
+            throw inputerror(0, quote(where()) + ": the genotypes (FORMAT GT) cannot be read");
         // Calls in 8 bits (fewer than 63 alleles: nearly every file) are
         // read where htslib keeps them; others through bcf_get_genotypes,
         // which widens them to 32 bits.
@@ -346,7 +350,7 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
                 continue;
             }
             if (ngt < 0)
-                throw inputerror(0, quote(where) + ": the genotypes (FORMAT GT) cannot be read");
+                throw inputerror(0, quote(where()) + ": the genotypes (FORMAT GT) cannot be read");
             ploidy = ngt / nsamples;
         }
         // The allele of gene copy c of sample s, ENDED past the sample's
@@ -384,9 +388,9 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
                     if (a < 0)
                         continue;
                     if (a >= nal)
-                        throw inputerror(0, quote(where) + ": a genotype names allele " + std::to_string(a) +
-                                                ", and the record has " + count(nal - 1, "ALT", "ALTs") +
-                                                ": the file is damaged");
+                        throw inputerror(0, quote(where()) + ": a genotype names allele " +
+                                                std::to_string(a) + ", and the record has " +
+                                                count(nal - 1, "ALT", "ALTs") + ": the file is damaged");
                     ++r[a];
                 }
             }
@@ -399,7 +403,7 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
             std::int64_t genesofp = 0;
             for (int a = 0; a < nal; ++a) {
                 if (raw[p * nal + a] > MAXCOUNT)
-                    throw inputerror(0, quote(where) + ": population " + quote(map.pops[p]) +
+                    throw inputerror(0, quote(where()) + ": population " + quote(map.pops[p]) +
                                             " has more than " + std::to_string(MAXCOUNT) +
                                             " genes of one allele at this site");
                 genesofp += raw[p * nal + a];
@@ -457,7 +461,7 @@ vcfstats readvcf(const std::string& file, const popmap& map, const vcfoptions& o
     if (sr->errnum == 0 && z != nullptr && z->errcode != 0)
         sr->errnum = bcf_read_error;
     if (sr->errnum != 0)
-        throw inputerror(0, readfailure(sr->errnum, where));
+        throw inputerror(0, readfailure(sr->errnum, where()));
     if (stats.records > 0 && withgt == 0 && stats.notpass < stats.records)
         throw inputerror(0, "no record holds genotype calls (FORMAT GT): vornstat counts the genes of called "
                             "genotypes");
