@@ -199,7 +199,6 @@ void addsums(long double theta, long double r, const std::int64_t* n, int npops,
 struct room {
     std::vector<std::int64_t> sizes, counts, genes;
     std::vector<long double> b, row;
-    hugevector<long double> d;
     std::vector<int> order;
 };
 
@@ -215,6 +214,20 @@ void giveback(V& v)
     if (v.capacity() > 65536)
         V().swap(v);
 }
+
+}  // namespace
+
+hugevector<long double>& pairparts(std::size_t n)
+{
+    thread_local hugevector<long double> v;
+    if (v.capacity() > 65536 && v.capacity() / 4 > n)
+        hugevector<long double>().swap(v);
+    if (v.size() < n)
+        v.resize(n);
+    return v;
+}
+
+namespace {
 
 // The score (Squared false) or the information (Squared true), before the
 // information is inverted, over the populations and loci of the problem. For
@@ -294,8 +307,7 @@ long double total(float theta, const problem& pr)
     // sum over them reads it in order (a locus left out, of weight 0, is
     // neither written nor read); row holds one locus's parts while they are
     // summed.
-    hugevector<long double>& d = m.d;
-    d.resize(nloci * static_cast<std::size_t>(npops));
+    hugevector<long double>& d = pairparts(nloci * static_cast<std::size_t>(npops));
     std::vector<long double>& row = m.row;
     row.resize(stride);
     std::vector<std::int64_t>& counts = m.counts;  // counts[k * stride + q + 1] of the locus at hand
@@ -349,7 +361,6 @@ long double total(float theta, const problem& pr)
     giveback(m.counts);
     giveback(m.genes);
     giveback(m.b);
-    giveback(m.d);
     giveback(m.row);
     giveback(m.order);
     return sum;

@@ -5,7 +5,10 @@
 // (core/engine.h), which decides most signs faster.
 #pragma once
 
+#include <cstddef>
+
 #include "core/datastr.h"
+#include "core/hugealloc.h"
 #include "core/tables.h"
 
 struct counts;
@@ -40,3 +43,10 @@ problem recordproblem(const counts& c, const tables* t);
 // the bit, with the same failures, taking each sign from the engine's fast
 // sum where its bound settles it.
 float estimate(const datastr* data, const tables* t);
+
+// One extended-precision value per population-locus pair, for the exact sums
+// and loglikinf in turn (never both at once): at least n entries, holding
+// whatever the last user left. It is kept from call to call, so that the
+// sums of one large problem (its variance, then its log-likelihood at
+// infinity) share it; a call that needs far less gives it back first.
+hugevector<long double>& pairparts(std::size_t n);

@@ -76,7 +76,7 @@ long double loglikinf(const problem& pr)
     const counts& c = *pr.c;
     const std::size_t nloci = pr.loci.size();
     const std::size_t npops = pr.pops.size();
-    hugevector<long double> d(nloci * npops);
+    hugevector<long double>& d = pairparts(nloci * npops);
     std::vector<long double> lf;
     for (std::size_t j = 0; j < nloci; ++j) {
         const int l = pr.loci[j];
@@ -94,8 +94,8 @@ long double loglikinf(const problem& pr)
         }
     }
     long double sum = 0.0L;
-    for (const long double x : d)
-        sum += x;
+    for (std::size_t i = 0; i < nloci * npops; ++i)
+        sum += d[i];
     return sum;
 }
 
