@@ -48,5 +48,6 @@ float estimate(const datastr* data, const tables* t);
 // and loglikinf in turn (never both at once): at least n entries, holding
 // whatever the last user left. It is kept from call to call, so that the
 // sums of one large problem (its variance, then its log-likelihood at
-// infinity) share it; a call that needs far less gives it back first.
+// infinity, which gives a large array back) share it; a call that needs far
+// less gives it back first.
 hugevector<long double>& pairparts(std::size_t n);

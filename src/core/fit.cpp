@@ -96,6 +96,10 @@ long double loglikinf(const problem& pr)
     long double sum = 0.0L;
     for (std::size_t i = 0; i < nloci * npops; ++i)
         sum += d[i];
+    // The last of a problem's sums to use the array: a large one goes back,
+    // so that it does not stay while the next file is read.
+    if (d.capacity() > 65536)
+        hugevector<long double>().swap(d);
     return sum;
 }
 
