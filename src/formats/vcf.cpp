@@ -8,7 +8,7 @@
 #include <set>
 #include <unordered_map>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -140,7 +140,7 @@ void countrun(const std::uint8_t* gt, std::size_t bytes, const calltables& t, st
               unsigned& odd)
 {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
     const __m128i one = _mm_set1_epi8(1), two = _mm_set1_epi8(2), five = _mm_set1_epi8(5);
     const __m128i low7 = _mm_set1_epi8(0x7f), ended = _mm_set1_epi8(static_cast<char>(0x81));
     const __m128i secondcopy = _mm_set1_epi16(static_cast<short>(0xff00));
