@@ -460,24 +460,66 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
     }
 }
 
+// One dense run's factors x + i into b[0..Bits), Bits the bit width of its
+// weights: b[k] takes the factors whose weight has bit k set. The products
+// are held in registers for the run, scaled every 8 factors and once more
+// at its end, so that every lane of every b[k] takes at most 8 factors
+// between scalings. Scaling moves a power of 2 into the exponent, which
+// leaves every rounding as it was: the products do not depend on when it
+// is done.
+template <int Bits>
+[[gnu::always_inline]] inline void denserun(const std::uint8_t* w, std::int64_t count, double x, v4* b,
+                                            l4* exponent)
+{
+    const v4 one = {1.0, 1.0, 1.0, 1.0};
+    const l4 onebits = __builtin_bit_cast(l4, one);
+    v4 p[Bits];
+    l4 ex[Bits];
+    for (int k = 0; k < Bits; ++k) {
+        p[k] = b[k];
+        ex[k] = exponent[k];
+    }
+    v4 y = {x, x + 1.0, x + 2.0, x + 3.0};
+    int factors = 0;
+    for (std::int64_t q = 0; q < count; q += 4) {
+        // y where bit k of the weight is set, 1 elsewhere, chosen bit by bit.
+        // Bit k of each weight moved to the sign and spread over its lane.
+        const l4 wq = __builtin_convertvector(widen(w + q), l4);
+        const l4 ybits = __builtin_bit_cast(l4, y);
+#pragma GCC unroll 8
+        for (int k = 0; k < Bits; ++k) {
+            const l4 mask = (wq << (63 - k)) < 0;
+            p[k] *= __builtin_bit_cast(v4, mask ? ybits : onebits);
+        }
+        y += 4.0;
+        if (++factors == 8) {
+            for (int k = 0; k < Bits; ++k)
+                normalize(p[k], ex[k]);
+            factors = 0;
+        }
+    }
+    for (int k = 0; k < Bits; ++k) {
+        normalize(p[k], ex[k]);
+        b[k] = p[k];
+        exponent[k] = ex[k];
+    }
+}
+
 // The dense runs' products, by the bits of their weights: b[k] is the
 // product of the factors x + i whose weight w(i) has bit k set, over every
 // dense run of a part, so that the part's product is that of the b[k]^(2^k),
-// taken once for all the runs. Four values of i at a time, one lane each;
-// every lane of every b[k] takes at most 8 factors between scalings, as in
-// logrun (a run's weights fit a byte: 8 bits).
+// taken once for all the runs. Four values of i at a time, one lane each
+// (a run's weights fit a byte: 8 bits).
 [[gnu::always_inline]] inline void logdense(const engine& e, const series* runs, std::size_t nruns,
                                             double theta, scaled& acc)
 {
     v4 b[8];
     l4 exponent[8];
-    const v4 one = {1.0, 1.0, 1.0, 1.0};
     for (int k = 0; k < 8; ++k) {
-        b[k] = one;
+        b[k] = v4{1.0, 1.0, 1.0, 1.0};
         exponent[k] = l4{};
     }
     int used = 0;
-    int factors = 0;
     for (std::size_t r = 0; r < nruns; ++r) {
         const series& ru = runs[r];
         if (!ru.dense)
@@ -485,29 +527,40 @@ void multiplypower(scaled& acc, double m, std::int64_t e, std::int64_t d)
         const int bits = std::bit_width(static_cast<std::uint64_t>(ru.weight));
         used = std::max(used, bits);
         const double x = theta * static_cast<double>(ru.f);
-        v4 y = {x, x + 1.0, x + 2.0, x + 3.0};
         const std::uint8_t* w = e.dense.data() + ru.first;
-        for (std::int64_t q = 0; q < ru.count; q += 4) {
-            // y where bit k of the weight is set, 1 elsewhere, chosen bit by bit.
-            const l4 wq = __builtin_convertvector(widen(w + q), l4);
-            const l4 ybits = __builtin_bit_cast(l4, y), onebits = __builtin_bit_cast(l4, one);
-            for (int k = 0; k < bits; ++k) {
-                const l4 mask = -((wq >> k) & 1);
-                b[k] *= __builtin_bit_cast(v4, (ybits & mask) | (onebits & ~mask));
-            }
-            y += 4.0;
-            if (++factors == 8) {
-                for (int k = 0; k < used; ++k)
-                    normalize(b[k], exponent[k]);
-                factors = 0;
-            }
+        switch (bits) {
+        case 1:
+            denserun<1>(w, ru.count, x, b, exponent);
+            break;
+        case 2:
+            denserun<2>(w, ru.count, x, b, exponent);
+            break;
+        case 3:
+            denserun<3>(w, ru.count, x, b, exponent);
+            break;
+        case 4:
+            denserun<4>(w, ru.count, x, b, exponent);
+            break;
+        case 5:
+            denserun<5>(w, ru.count, x, b, exponent);
+            break;
+        case 6:
+            denserun<6>(w, ru.count, x, b, exponent);
+            break;
+        case 7:
+            denserun<7>(w, ru.count, x, b, exponent);
+            break;
+        case 8:
+            denserun<8>(w, ru.count, x, b, exponent);
+            break;
+        default:
+            break;  // no weight: no factor
         }
     }
     // Each b[k]'s lanes into one number, then the product of the
     // b[k]^(2^k) from the highest bit down: r = r^2 b[k].
     scaled r;
     for (int k = used - 1; k >= 0; --k) {
-        normalize(b[k], exponent[k]);
         double m = (b[k][0] * b[k][1]) * (b[k][2] * b[k][3]);
         std::int64_t ex = lanetotal(exponent[k]);
         normalize(m, ex);

@@ -77,7 +77,7 @@ long double loglikinf(const problem& pr)
     const std::size_t nloci = pr.loci.size();
     const std::size_t npops = pr.pops.size();
     hugevector<long double>& d = pairparts(nloci * npops);
-    std::vector<long double> lf;
+    thread_local std::vector<long double> lf;  // a locus's log frequencies, kept for the next call
     for (std::size_t j = 0; j < nloci; ++j) {
         const int l = pr.loci[j];
         lf.clear();

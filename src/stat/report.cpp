@@ -77,15 +77,15 @@ std::string cell(const std::string& s)
     return escaped(s);
 }
 
-void pad(std::ostream& out, std::string_view s, std::size_t width, bool right)
+// s padded with spaces to width, on the left (right set) or the right.
+void pad(std::string& line, std::string_view s, std::size_t width, bool right)
 {
     const std::size_t fill = width > s.size() ? width - s.size() : 0;
     if (!right)
-        out << s;
-    for (std::size_t i = 0; i < fill; ++i)
-        out.put(' ');
+        line += s;
+    line.append(fill, ' ');
     if (right)
-        out << s;
+        line += s;
 }
 
 std::string intervaltext(const interval& in)
@@ -167,17 +167,19 @@ void writetable(std::ostream& out, const std::vector<const result*>& rows, bool 
     for (std::size_t k = 0; k < ends.size(); ++k)
         width[k % cols] = std::max(width[k % cols], at(k).size());
     const std::size_t names = pair ? 2 : 1;
+    std::string line;  // each line is made whole, then written
     for (std::size_t k = 0; k < ends.size(); k += cols) {
-        out << ' ';
+        line.assign(1, ' ');
         for (std::size_t i = 0; i < cols; ++i) {
-            out << ' ';
+            line += ' ';
             if (i + 1 == cols)
-                out << at(k + i);
+                line += at(k + i);
             else
-                pad(out, at(k + i), width[i],
+                pad(line, at(k + i), width[i],
                     i >= names && i != names + (sites ? 5 : 4));  // numbers to the right
         }
-        out << '\n';
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
 }
 
