@@ -464,6 +464,46 @@ TEST(Engine, LogLikelihoodIsTheScoresIntegral)
     }
 }
 
+// Runs kept one weight per i take the bits of their weights one at a time:
+// tables of 1 to 255 populations give weights of every width from 1 to 8
+// bits, and the log-likelihood must be the direct sum for each.
+TEST(Engine, LogLikelihoodForDenseWeightsOfEveryWidth)
+{
+    std::mt19937_64 rng(11);
+    for (const int npops : {1, 2, 3, 6, 9, 17, 40, 65, 129, 200, 255}) {
+        std::vector<std::string> names;
+        for (int p = 0; p < npops; ++p)
+            names.push_back(std::to_string(p));
+        counts c = makecounts(names, {}, {});
+        std::vector<std::int32_t> cells;
+        for (int p = 0; p < npops; ++p)
+            for (int k = 0; k < 3; ++k)
+                cells.push_back(static_cast<std::int32_t>(rng() % 12));
+        c.addlocus("l", 3, cells.data());
+        const problem pr = wholeproblem(c, allpops(c));
+        engine e;
+        prepare(e, pr);
+        for (const double theta : {0.05, 2.0, 70.0}) {
+            long double direct = 0.0L;
+            for (int p = 0; p < npops; ++p) {
+                std::int64_t genes = 0;
+                for (int k = 0; k < 3; ++k)
+                    for (std::int64_t i = 0; i < c.at(p, 0)[k]; ++i, ++genes)
+                        direct += std::log(theta * pr.freq[0][static_cast<std::size_t>(k)] +
+                                           static_cast<double>(i));
+                for (std::int64_t i = 0; i < genes; ++i)
+                    direct -= std::log(theta + static_cast<double>(i));
+            }
+            const long double ll = loglik(e, theta);
+            ASSERT_NEAR(ll, direct, 1e-10L * (1 + std::fabs(direct)))
+                << npops << " populations, theta " << theta;
+            e.wide = false;
+            ASSERT_EQ(loglik(e, theta), ll) << npops << " populations: SSE2 and AVX2 differ";
+            e.wide = true;
+        }
+    }
+}
+
 // The log-likelihood at infinity is the sum over populations (outer), then
 // loci, of each pair's weighted sum of n_k log f_k, in that order to the bit
 // (the LR test subtracts it from the log-likelihood at the estimate).
