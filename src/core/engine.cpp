@@ -409,6 +409,127 @@ std::pair<double, double> parts8base(const engine& e, float theta)
 }
 #endif
 
+// The narrow sum of a flat problem: the terms w / (c + theta) in eight
+// single-precision lanes, FLUSH vectors at a time, each block's lanes then
+// added into eight double-precision lanes; the magnitudes |w / (c + theta)|
+// the same way beside them. Returns the value and the magnitude, each
+// joined as ((l0 + l1) + (l2 + l3)) + ((l4 + l5) + (l6 + l7)).
+[[gnu::always_inline]] inline std::pair<double, double> flat8(const engine& e, float theta)
+{
+    const float* c = e.flatc.data();
+    const float* w = e.flatw.data();
+    const std::size_t n = e.flatc.size();  // a multiple of 8
+    lanes8 value, size;
+    const u8 nosign = {0x7fffffffu, 0x7fffffffu, 0x7fffffffu, 0x7fffffffu,
+                       0x7fffffffu, 0x7fffffffu, 0x7fffffffu, 0x7fffffffu};
+    for (std::size_t q0 = 0; q0 < n; q0 += 8 * FLUSH) {
+        const std::size_t end = std::min(n, q0 + 8 * FLUSH);
+        for (std::size_t q = q0; q < end; q += 8) {
+            f8 cq, wq;
+            std::memcpy(&cq, c + q, sizeof cq);
+            std::memcpy(&wq, w + q, sizeof wq);
+            const f8 t = wq / (cq + theta);
+            value.part += t;
+            size.part += __builtin_bit_cast(f8, __builtin_bit_cast(u8, t) & nosign);
+        }
+        flush(value);
+        flush(size);
+    }
+    return {lanesum8(value), lanesum8(size)};
+}
+
+std::pair<double, double> flat8base(const engine& e, float theta)
+{
+    return flat8(e, theta);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] std::pair<double, double> flat8avx2(const engine& e, float theta)
+{
+    return flat8(e, theta);
+}
+#endif
+
+// A small problem's terms laid out flat for flat8, when they are few
+// enough: each nonzero term's fl_s(r_s i) and weight, negative in the
+// sample part, then zeros up to a multiple of 8. Sets e.flat; exactpart is
+// the exact sum's share of the bound (h_e u_L).
+void makeflat(engine& e, double exactpart)
+{
+    constexpr std::int64_t FLATMOST = 4096;  // terms; 32 KB of arrays
+    e.flat = false;
+    e.flatc.clear();
+    e.flatw.clear();
+    if (!e.narrow)
+        return;
+    const auto length = [&](const series& ru) {
+        if (ru.dense)
+            return ru.count;
+        std::int64_t n = 0;
+        for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s)
+            n += e.segments[static_cast<std::size_t>(s)].len;
+        return n;
+    };
+    std::int64_t terms = length(e.sample);
+    for (std::size_t r = 0; r < e.runs.size() && terms <= FLATMOST; ++r)
+        terms += length(e.runs[r]);
+    if (terms > FLATMOST)
+        return;
+    // Written in place. A run's weights never rise, so its nonzero terms
+    // are those before a dense run's trailing zeros.
+    e.flatc.resize(static_cast<std::size_t>(terms) + 8);
+    e.flatw.resize(static_cast<std::size_t>(terms) + 8);
+    float* c = e.flatc.data();
+    float* w = e.flatw.data();
+    std::int64_t n = 0;
+    const auto add = [&](const series& ru, float sign) {
+        if (ru.dense) {
+            const std::uint8_t* d = e.dense.data() + ru.first;
+            std::int64_t len = ru.count;
+            while (len > 0 && d[len - 1] == 0)
+                --len;
+            for (std::int64_t i = 0; i < len; ++i) {
+                c[n + i] = ru.rf * static_cast<float>(i);
+                w[n + i] = sign * static_cast<float>(d[i]);
+            }
+            n += len;
+            return;
+        }
+        std::int64_t i = 0, weight = ru.weight;
+        for (std::int64_t s = ru.first; s < ru.first + ru.count; ++s) {
+            const segment sg = e.segments[static_cast<std::size_t>(s)];
+            const float ws = sign * static_cast<float>(weight);
+            for (int k = 0; k < sg.len; ++k) {
+                c[n + k] = ru.rf * static_cast<float>(i + k);
+                w[n + k] = ws;
+            }
+            n += sg.len;
+            i += sg.len;
+            weight -= sg.drop;
+        }
+    };
+    for (const series& ru : e.runs)
+        add(ru, 1.0f);
+    add(e.sample, -1.0f);
+    for (; n % 8 != 0; ++n) {
+        c[n] = 0.0f;
+        w[n] = 0.0f;
+    }
+    e.flatc.resize(static_cast<std::size_t>(n));
+    e.flatw.resize(static_cast<std::size_t>(n));
+    // The bound (docs/bound.md): a term is rounded 5 times in single
+    // precision and goes through at most FLUSH single-precision additions,
+    // then through one double-precision addition for each block of its
+    // lane, the 3 of the lanes' join and, counted as in the run-by-run sum,
+    // 1 more.
+    const std::int64_t singlesteps = 5 + FLUSH;
+    const std::int64_t doublesteps = flushes(n) + 3 + 1;
+    const double u = std::numeric_limits<double>::epsilon();
+    e.flatcoef = 1.01 * (static_cast<double>(singlesteps) * 0x1p-23 + static_cast<double>(doublesteps) * u +
+                         exactpart);
+    e.flat = true;
+}
+
 // A positive number as mantissa times 2^exponent, the mantissa kept in
 // [1, 2) by moving its exponent field (exactly) into exponent, so that long
 // products neither overflow nor underflow.
@@ -877,6 +998,7 @@ void prepare(engine& e, const problem& pr)
         static_cast<double>(singlesteps) * 0x1p-23 + static_cast<double>(doublesteps) * u;
     e.narrow = e.fast && narrowpart < 1e-3 && longest < (std::int64_t{1} << 24) && reach <= 0x1p100;
     e.narrowcoef = 1.01 * (narrowpart + exactpart);
+    makeflat(e, exactpart);
     if (sizes.capacity() > 65536)
         hugevector<end>().swap(sizes);
 }
@@ -900,8 +1022,16 @@ fastsum narrowscore(const engine& e, float theta)
         return {0.0, std::numeric_limits<double>::infinity()};
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (e.flat) {
+        const auto [value, size] = avx2 && e.wide ? flat8avx2(e, theta) : flat8base(e, theta);
+        return {value, e.flatcoef * size * e.slack + 0x1p-140};
+    }
     const auto [a, b] = avx2 && e.wide ? parts8avx2(e, theta) : parts8base(e, theta);
 #else
+    if (e.flat) {
+        const auto [value, size] = flat8base(e, theta);
+        return {value, e.flatcoef * size * e.slack + 0x1p-140};
+    }
     const auto [a, b] = parts8base(e, theta);
 #endif
     return {a - b, e.narrowcoef * (a + b) * e.slack + 0x1p-140};

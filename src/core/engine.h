@@ -73,6 +73,15 @@ struct engine {
     double narrowcoef = 0.0;
     bool narrow = false;
 
+    // A small problem (a locus alone, say) also keeps the narrow sum's terms
+    // one after another: for each nonzero term, fl_s(r_s i) and its weight,
+    // negative in the sample part, so that one loop with no work per run
+    // sums them all. Its bound is flatcoef times the sum of the terms'
+    // magnitudes. Tests clear flat to reach the sum run by run.
+    bool flat = false;
+    double flatcoef = 0.0;
+    std::vector<float> flatc, flatw;
+
     // For tests: the bound is multiplied by slack (at least 1), so that the
     // exact sum is called more often; wide false keeps the fast sum and the
     // log-likelihood to SSE2 code where the processor has AVX2 (the values

@@ -134,7 +134,7 @@ TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
 {
     std::mt19937_64 rng(12);
     double worst = 0.0, worstnarrow = 0.0;
-    int evaluations = 0, settled = 0, narrowsettled = 0;
+    int evaluations = 0, settled = 0, narrowsettled = 0, flat = 0;
     for (int set = 0; set < 400; ++set) {
         const counts c = fromrecord(*randomdata(rng)->data);
         const problem pr = set % 2 == 0 ? wholeof(c) : randomproblem(c, rng);
@@ -142,11 +142,19 @@ TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
         prepare(e, pr);
         ASSERT_TRUE(e.fast);
         ASSERT_TRUE(e.narrow);
+        flat += e.flat;
+        const bool flatten = e.flat;
         for (int i = 0; i < 8; ++i) {
             const float theta = randomtheta(rng);
             const long double exact = plainscore(theta, pr);
             int decided = 0;  // by the fast sum, then by the narrow one
-            for (const bool narrow : {false, true}) {
+            // The fast sum; the narrow one run by run; and, for a small
+            // problem, the narrow one over the flat terms.
+            for (const int sum : {0, 1, 2}) {
+                if (sum == 2 && !flatten)
+                    continue;
+                const bool narrow = sum > 0;
+                e.flat = sum == 2;
                 const fastsum f = narrow ? narrowscore(e, theta) : fastscore(e, theta);
                 if (narrow && std::isinf(f.bound)) {
                     // Only outside the narrow sum's range of theta.
@@ -175,6 +183,8 @@ TEST(FastScore, StaysWithinItsBoundOfTheExactSum)
     // wider, still settles most.
     EXPECT_GT(settled, evaluations * 99 / 100);
     EXPECT_GT(narrowsettled, evaluations * 9 / 10);
+    EXPECT_GT(flat, 100) << "small problems";
+    RecordProperty("small problems summed flat", flat);
     RecordProperty("evaluations", evaluations);
     RecordProperty("settled by the narrow sum", narrowsettled);
     RecordProperty("largest error / bound", std::to_string(worst));
