@@ -216,13 +216,16 @@ bool arithmeticok()
     return x;
 }
 
-// acc += w[q] / (r i + theta) for q below n, a multiple of 4, with i moving on.
-template <typename Weight>
+// acc += w[q] / (r i + theta) for q below n, a multiple of 4, with i moving
+// on; Squared: that quotient divided by r i + theta once more.
+template <bool Squared, typename Weight>
 [[gnu::always_inline]] inline void addterms(v4& acc, v4& i, const Weight* w, std::int64_t n, double r,
                                             double theta)
 {
     for (std::int64_t q = 0; q < n; q += 4) {
-        acc += __builtin_convertvector(widen(w + q), v4) / (r * i + theta);
+        const v4 x = r * i + theta;
+        const v4 t = __builtin_convertvector(widen(w + q), v4) / x;
+        acc += Squared ? t / x : t;
         i += 4.0;
     }
 }
@@ -262,15 +265,17 @@ template <int Lanes, typename Add>
     add(w, (fill + Lanes - 1) & ~(Lanes - 1));
 }
 
-// The run's terms w(i) / (theta + r i) added into acc, lane i mod 4.
+// The run's terms w(i) / (theta + r i) (Squared: w(i) / (theta + r i)^2)
+// added into acc, lane i mod 4.
+template <bool Squared>
 [[gnu::always_inline]] inline void addrun(v4& acc, double theta, const series& ru, const engine& e)
 {
     const double r = 1.0 / static_cast<double>(ru.f);
     v4 i = {0.0, 1.0, 2.0, 3.0};
     if (ru.dense)
-        addterms(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
+        addterms<Squared>(acc, i, e.dense.data() + ru.first, ru.count, r, theta);
     else
-        spreadrun<4>(ru, e, [&](const std::int32_t* w, int n) { addterms(acc, i, w, n, r, theta); });
+        spreadrun<4>(ru, e, [&](const std::int32_t* w, int n) { addterms<Squared>(acc, i, w, n, r, theta); });
 }
 
 double lanesum(const v4& acc)
@@ -278,32 +283,48 @@ double lanesum(const v4& acc)
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
-// The allele part, locus by locus, and the sample part.
+// The allele part, locus by locus, and the sample part (Squared: their
+// slopes' magnitudes).
+template <bool Squared>
 [[gnu::always_inline]] inline std::pair<double, double> parts(const engine& e, double theta)
 {
     double a = 0.0;
     for (std::size_t j = 0; j + 1 < e.lstart.size(); ++j) {
         v4 acc = {};
         for (std::int64_t k = e.lstart[j]; k < e.lstart[j + 1]; ++k)
-            addrun(acc, theta, e.runs[static_cast<std::size_t>(k)], e);
+            addrun<Squared>(acc, theta, e.runs[static_cast<std::size_t>(k)], e);
         a += lanesum(acc);
     }
     v4 acc = {};
-    addrun(acc, theta, e.sample, e);
+    addrun<Squared>(acc, theta, e.sample, e);
     return {a, lanesum(acc)};
 }
 
+template <bool Squared>
 std::pair<double, double> partsbase(const engine& e, double theta)
 {
-    return parts(e, theta);
+    return parts<Squared>(e, theta);
 }
 
 #if defined(__x86_64__)
+template <bool Squared>
 [[gnu::target("avx2")]] std::pair<double, double> partsavx2(const engine& e, double theta)
 {
-    return parts(e, theta);
+    return parts<Squared>(e, theta);
 }
 #endif
+
+// parts on the widest vectors the processor has.
+template <bool Squared>
+std::pair<double, double> partsof(const engine& e, double theta)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && e.wide)
+        return partsavx2<Squared>(e, theta);
+#endif
+    return partsbase<Squared>(e, theta);
+}
 
 // The narrow sum: the same terms in single precision, eight at a time,
 // where a division costs a fraction of a double one. The terms are added
@@ -873,6 +894,10 @@ void prepare(engine& e, const problem& pr)
     e.dense.clear();
     e.fastsigns = 0;
     e.narrowsigns = 0;
+    e.certsigns = 0;
+    e.certlo = e.certneg = 1.0f;
+    e.certpos = e.certhi = 0.0f;
+    e.certtried = false;
     e.narrowmissed = false;
     e.exactsigns = 0;
     const counts& c = *pr.c;
@@ -980,6 +1005,8 @@ void prepare(engine& e, const problem& pr)
     e.fast = arithmeticok() && fastpart < 1e-3 && exactpart < 1e-3 && heaviest <= MAXWEIGHT &&
              most < (std::int64_t{1} << 53);
     e.coef = 1.01 * (fastpart + exactpart);
+    e.fastpart = fastpart;
+    e.exactpart = exactpart;
 
     // The narrow sum's bound (docs/bound.md): a term is rounded 5 times in
     // single precision (the weight, 1/f, times i, plus theta, the quotient)
@@ -1007,12 +1034,7 @@ fastsum fastscore(const engine& e, float theta)
 {
     if (!e.fast)
         return {0.0, std::numeric_limits<double>::infinity()};
-#if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    const auto [a, b] = avx2 && e.wide ? partsavx2(e, theta) : partsbase(e, theta);
-#else
-    const auto [a, b] = partsbase(e, theta);
-#endif
+    const auto [a, b] = partsof<false>(e, theta);
     return {a - b, e.coef * (a + b) * e.slack + 0x1p-140};
 }
 
@@ -1035,6 +1057,62 @@ fastsum narrowscore(const engine& e, float theta)
     const auto [a, b] = parts8base(e, theta);
 #endif
     return {a - b, e.narrowcoef * (a + b) * e.slack + 0x1p-140};
+}
+
+void certify(engine& e, float theta)
+{
+    if (!e.fast || !(theta > 0.0f))
+        return;
+    const double x0 = theta;
+    const auto [a, b] = partsof<false>(e, x0);
+    // The slopes' magnitudes P (allele part) and Q (sample part), each
+    // term rounded once more than the fast sum's: within a relative
+    // 1.001 (h_f + 1) u of the true ones.
+    const auto [p, q] = partsof<true>(e, x0);
+    const double u = std::numeric_limits<double>::epsilon();
+    const double rel = 2.0 * (e.fastpart + u) * e.slack;
+    const double plow = p * (1.0 - rel), qhigh = q * (1.0 + rel);
+    if (!(plow > qhigh && std::isfinite(plow)))
+        return;
+    // On [x0 / rho, x0 rho] every term 1/(y + c)^2 lies within a factor
+    // rho^2 of its value at x0, so the slope S' = Q - P stays below
+    // qhigh rho^2 - plow / rho^2, negative while rho^4 < plow / qhigh.
+    const double rho = std::min(2.0, 1.0 + 0.9 * (std::sqrt(std::sqrt(plow / qhigh)) - 1.0));
+    if (!(plow > qhigh * (rho * rho) * (rho * rho) * (1.0 + 1e-9)))
+        return;
+    const double lo = x0 / rho, hi = x0 * rho;
+    // The exact sum lies within 1.001 h_e u_L of the true score times the
+    // magnitude, which on the stretch is at most rho times its value at x0.
+    const double emax = 1.05 * e.exactpart * (a + b) * rho * e.slack + 0x1p-140;
+    // Newton's step to the root, and points on either side of it: beyond
+    // the step's likely error (its square over x0) and a few steps of
+    // single precision.
+    const double x1 = x0 + (a - b) / (p - q);
+    const double d = x1 - x0;
+    const double ulp = std::nextafter(static_cast<float>(x1), std::numeric_limits<float>::infinity()) -
+                       static_cast<float>(x1);
+    const double off = 2.0 * d * d / x0 + 4.0 * ulp;
+    const auto pos = static_cast<float>(x1 - off), neg = static_cast<float>(x1 + off);
+    if (!(pos >= lo && neg <= hi && pos > 0.0f))
+        return;
+    const fastsum fp = fastscore(e, pos);
+    if (!(fp.value - fp.bound > emax))
+        return;
+    const fastsum fn = fastscore(e, neg);
+    if (!(fn.value + fn.bound < -emax))
+        return;
+    // The score falls on the stretch: it is above its value at pos before
+    // pos and below its value at neg after neg. The stretch's ends as
+    // single-precision numbers inside it.
+    float flo = static_cast<float>(lo), fhi = static_cast<float>(hi);
+    if (flo < lo)
+        flo = std::nextafter(flo, std::numeric_limits<float>::infinity());
+    if (fhi > hi)
+        fhi = std::nextafter(fhi, 0.0f);
+    e.certlo = flo;
+    e.certpos = pos;
+    e.certneg = neg;
+    e.certhi = fhi;
 }
 
 long double loglik(const engine& e, double theta)

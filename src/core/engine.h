@@ -89,10 +89,24 @@ struct engine {
     double slack = 1.0;
     bool wide = true;
 
-    // Signs decided by scoresign: by a fast sum (narrowsigns of them by the
-    // narrow one), and by the exact sum.
+    // The two shares of the fast sum's bound (docs/bound.md): h_f u, the
+    // fast sum's own, and h_e u_L, the exact sum's.
+    double fastpart = 0.0;
+    double exactpart = 0.0;
+
+    // Signs proven once for a stretch around a root (see certify): the
+    // exact score is positive at every theta in [certlo, certpos] and
+    // negative at every theta in [certneg, certhi]; an empty stretch has its
+    // ends reversed. certtried: the current search has tried to prove them.
+    float certlo = 1.0f, certpos = 0.0f, certneg = 1.0f, certhi = 0.0f;
+    bool certtried = false;
+
+    // Signs decided by scoresign: without the exact sum (narrowsigns of them
+    // by the narrow sum, certsigns by the signs proven around a root), and
+    // by the exact sum.
     long fastsigns = 0;
     long narrowsigns = 0;
+    long certsigns = 0;
     long exactsigns = 0;
     // Set when the narrow sum left a sign of the current search undecided:
     // the search's later trial points lie closer to the root, so it goes
@@ -117,6 +131,14 @@ fastsum fastscore(const engine& e, float theta);
 // settles the signs that are not close to a root. The bound is infinite when
 // e.narrow is false or theta lies outside [2^-60, 2^60].
 fastsum narrowscore(const engine& e, float theta);
+
+// Near a root, where the narrow sum no longer settles signs, one pass of the
+// fast sum's slopes at theta proves the score decreasing on a stretch around
+// theta; a Newton step gives the root, and two fast sums just below and
+// above it prove the exact score positive from the stretch's start to the
+// first and negative from the second to its end (docs/bound.md). On success
+// sets e's certificate; otherwise leaves it as it was.
+void certify(engine& e, float theta);
 
 // The exact score of the problem, the plain loops' extended-precision sum to
 // the bit: over populations (outer) and loci, each pair's allele part (its

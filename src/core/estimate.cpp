@@ -462,6 +462,14 @@ long double information(const engine& e, float theta)
 
 int scoresign(engine& e, float theta)
 {
+    const auto proven = [&e](float x) {
+        return x >= e.certlo && x <= e.certpos ? 1 : x >= e.certneg && x <= e.certhi ? -1 : 0;
+    };
+    if (const int s = proven(theta)) {
+        ++e.fastsigns;
+        ++e.certsigns;
+        return s;
+    }
     if (e.narrow && !e.narrowmissed) {
         const fastsum f = narrowscore(e, theta);
         if (f.value > f.bound || f.value < -f.bound) {
@@ -470,6 +478,17 @@ int scoresign(engine& e, float theta)
             return f.value > 0.0 ? 1 : -1;
         }
         e.narrowmissed = true;
+    }
+    if (e.narrowmissed && !e.certtried) {
+        // Close to a root: prove the signs around it once, for the rest
+        // of the search.
+        e.certtried = true;
+        certify(e, theta);
+        if (const int s = proven(theta)) {
+            ++e.fastsigns;
+            ++e.certsigns;
+            return s;
+        }
     }
     if (e.fast) {
         const fastsum f = fastscore(e, theta);
@@ -486,12 +505,14 @@ int scoresign(engine& e, float theta)
 float rtbis(engine& e, float x1, float x2, float xacc)
 {
     e.narrowmissed = false;
+    e.certtried = false;
     return bisect([&](float x) { return static_cast<float>(scoresign(e, x)); }, x1, x2, xacc);
 }
 
 float rtbis(engine& e, float x1, float x2, float xacc, int sign1, int sign2)
 {
     e.narrowmissed = false;
+    e.certtried = false;
     // bisect asks for the ends first, x1 then x2.
     int ends = 0;
     return bisect(

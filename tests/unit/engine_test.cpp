@@ -340,6 +340,50 @@ TEST(Engine, FitIsThePlainLoopsFitWhicheverSumDecides)
     RecordProperty("signs by the exact sum", static_cast<int>(exactsigns));
 }
 
+// The signs that certify proves around a root are those of the plain loops'
+// score: checked at the ends of both stretches, next to them inside, and at
+// random points, for certificates taken at points ever closer to the roots
+// of random problems (where a search would take them) and far from them.
+TEST(Engine, ProvenSignsAroundARootAreThePlainLoopsSigns)
+{
+    std::mt19937_64 rng(4242);
+    int proven = 0, checked = 0;
+    for (int set = 0; set < 200; ++set) {
+        const counts c = fromrecord(*randomdata(rng)->data);
+        const problem pr = set % 2 == 0 ? wholeof(c) : randomproblem(c, rng);
+        const fitresult root = fit(pr, false);
+        if (root.end != fitend::root)
+            continue;
+        for (const double off : {-0.3, -1e-2, -1e-3, -1e-5, 1e-5, 1e-4, 1e-2, 0.5}) {
+            engine e;
+            prepare(e, pr);
+            certify(e, static_cast<float>(root.theta * (1.0 + off)));
+            if (e.certlo > e.certpos)
+                continue;
+            ++proven;
+            ASSERT_LT(e.certpos, e.certneg) << "set " << set;
+            const auto check = [&](float lo, float hi, int sign) {
+                std::vector<float> at = {lo, hi, std::nextafter(lo, hi), std::nextafter(hi, lo)};
+                for (int k = 0; k < 12; ++k)
+                    at.push_back(lo + (hi - lo) * std::uniform_real_distribution<float>(0.0f, 1.0f)(rng));
+                for (const float x : at) {
+                    if (x < lo || x > hi)
+                        continue;
+                    ASSERT_EQ(signof(static_cast<float>(plainscore(x, pr))), sign)
+                        << "set " << set << " theta " << x;
+                    ASSERT_EQ(scoresign(e, x), sign) << "set " << set << " theta " << x;
+                    ++checked;
+                }
+            };
+            check(e.certlo, e.certpos, 1);
+            check(e.certneg, e.certhi, -1);
+        }
+    }
+    EXPECT_GT(proven, 400);
+    RecordProperty("certificates", proven);
+    RecordProperty("signs checked", checked);
+}
+
 // The narrow sum is left out where its single-precision terms could become
 // subnormal (an i/f beyond 2^100) or lose their i (a run of 2^24 or more),
 // and outside its range of theta; the fit is then the plain loops' all the same.
