@@ -66,11 +66,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: vorn-bench-estimate [--check] FILE...\n");
         return 2;
     }
-    std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %6s %5s %9s %s\n", "file", "read ms", "tables", "engine",
-                "eval", "root ms", "var ms", "fast", "narrow", "exact", "margin", "estimate");
-    // Signs by the fast sums (by the narrow one) and by the exact sum, on
-    // files with an estimate [1] and without [0].
-    long fastsigns[2] = {}, narrowsigns[2] = {}, exactsigns[2] = {};
+    std::printf("%-28s %8s %7s %7s %7s %8s %7s %5s %6s %6s %5s %9s %s\n", "file", "read ms", "tables",
+                "engine", "eval", "root ms", "var ms", "fast", "narrow", "proven", "exact", "margin",
+                "estimate");
+    // Signs by the fast sums (by the narrow one, and proven around the root)
+    // and by the exact sum, on files with an estimate [1] and without [0].
+    long fastsigns[2] = {}, narrowsigns[2] = {}, certsigns[2] = {}, exactsigns[2] = {};
     int files = 0, estimates = 0, bad = 0;
     double smallest = INFINITY;
     for (int f = first; f < argc; ++f) {
@@ -111,7 +112,8 @@ int main(int argc, char** argv)
 
         // The trial points again, from the same signs, each evaluated once
         // more on its own for its time and its margin.
-        const long fastcount = e.fastsigns, narrowcount = e.narrowsigns, exactcount = e.exactsigns;
+        const long fastcount = e.fastsigns, narrowcount = e.narrowsigns, certcount = e.certsigns,
+                   exactcount = e.exactsigns;
         current = &e;
         trials.clear();
         try {
@@ -120,6 +122,7 @@ int main(int argc, char** argv)
         }
         e.fastsigns = fastcount;
         e.narrowsigns = narrowcount;
+        e.certsigns = certcount;
         e.exactsigns = exactcount;
         double margin = INFINITY;
         std::vector<double> evals;
@@ -159,18 +162,19 @@ int main(int argc, char** argv)
         }
         fastsigns[found] += e.fastsigns;
         narrowsigns[found] += e.narrowsigns;
+        certsigns[found] += e.certsigns;
         exactsigns[found] += e.exactsigns;
         if (found)
             smallest = std::min(smallest, margin);
-        std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %6ld %5ld %9.3g %s\n", name.c_str(),
+        std::printf("%-28s %8.2f %7.2f %7.2f %7.3f %8.2f %7.2f %5ld %6ld %6ld %5ld %9.3g %s\n", name.c_str(),
                     t1 - t0, t2 - t1, t3 - t2, eval, t4 - t3, t5 - t4, e.fastsigns, e.narrowsigns,
-                    e.exactsigns, margin, result.c_str());
+                    e.certsigns, e.exactsigns, margin, result.c_str());
     }
     std::printf(
-        "%d files. %d with an estimate: %ld signs by the fast sums (%ld of them by the narrow one), %ld by "
-        "the exact sum, smallest margin of the fast sum %.3g. %d without: %ld signs by the fast sums, %ld "
-        "by the exact sum.\n",
-        files, estimates, fastsigns[1], narrowsigns[1], exactsigns[1], smallest, files - estimates,
-        fastsigns[0], exactsigns[0]);
+        "%d files. %d with an estimate: %ld signs by the fast sums (%ld of them by the narrow one, %ld "
+        "proven around the root), %ld by the exact sum, smallest margin of the fast sum %.3g. %d without: "
+        "%ld signs by the fast sums, %ld by the exact sum.\n",
+        files, estimates, fastsigns[1], narrowsigns[1], certsigns[1], exactsigns[1], smallest,
+        files - estimates, fastsigns[0], exactsigns[0]);
     return bad == 0 ? 0 : 1;
 }

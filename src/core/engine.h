@@ -98,8 +98,12 @@ struct engine {
     // exact score is positive at every theta in [certlo, certpos] and
     // negative at every theta in [certneg, certhi]; an empty stretch has its
     // ends reversed. certtried: the current search has tried to prove them.
+    // left: the trial points the current search has still to take, this one
+    // included (rtbis keeps it; large outside a search): the proof costs
+    // about four fast sums and is tried only where more than that are left.
     float certlo = 1.0f, certpos = 0.0f, certneg = 1.0f, certhi = 0.0f;
     bool certtried = false;
+    int left = 1 << 30;
 
     // Signs decided by scoresign: without the exact sum (narrowsigns of them
     // by the narrow sum, certsigns by the signs proven around a root), and

@@ -479,7 +479,7 @@ int scoresign(engine& e, float theta)
         }
         e.narrowmissed = true;
     }
-    if (e.narrowmissed && !e.certtried) {
+    if (e.narrowmissed && !e.certtried && e.left > 5) {
         // Close to a root: prove the signs around it once, for the rest
         // of the search.
         e.certtried = true;
@@ -502,11 +502,24 @@ int scoresign(engine& e, float theta)
     return (s > 0.0f) - (s < 0.0f);
 }
 
+// The trial points bisect takes between x1 and x2 after the ends: it halves
+// the step until it is shorter than xacc (or the score is 0 at one).
+int trialpoints(float x1, float x2, float xacc)
+{
+    float dx = x2 - x1;
+    int n = 0;
+    do {
+        dx = dx * 0.5f;
+        ++n;
+    } while (!(std::fabs(dx) < xacc) && n < 40);
+    return n;
+}
+
 float rtbis(engine& e, float x1, float x2, float xacc)
 {
-    e.narrowmissed = false;
-    e.certtried = false;
-    return bisect([&](float x) { return static_cast<float>(scoresign(e, x)); }, x1, x2, xacc);
+    const int sign1 = scoresign(e, x1);
+    const int sign2 = scoresign(e, x2);
+    return rtbis(e, x1, x2, xacc, sign1, sign2);
 }
 
 float rtbis(engine& e, float x1, float x2, float xacc, int sign1, int sign2)
@@ -514,11 +527,19 @@ float rtbis(engine& e, float x1, float x2, float xacc, int sign1, int sign2)
     e.narrowmissed = false;
     e.certtried = false;
     // bisect asks for the ends first, x1 then x2.
-    int ends = 0;
+    struct search {
+        engine& e;
+        ~search() { e.left = 1 << 30; }
+    } during{e};
+    int calls = 0;
+    const int points = trialpoints(x1, x2, xacc);
     return bisect(
         [&](float x) {
-            ++ends;
-            return static_cast<float>(ends == 1 ? sign1 : ends == 2 ? sign2 : scoresign(e, x));
+            ++calls;
+            if (calls <= 2)
+                return static_cast<float>(calls == 1 ? sign1 : sign2);
+            e.left = points - (calls - 3);
+            return static_cast<float>(scoresign(e, x));
         },
         x1, x2, xacc);
 }
