@@ -343,15 +343,25 @@ TEST(Engine, FitIsThePlainLoopsFitWhicheverSumDecides)
 // The signs that certify proves around a root are those of the plain loops'
 // score: checked at the ends of both stretches, next to them inside, and at
 // random points, for certificates taken at points ever closer to the roots
-// of random problems (where a search would take them) and far from them.
+// of random problems (where a search would take them) and far from them;
+// and the searches that take signs from such proofs find the plain loops'
+// roots.
 TEST(Engine, ProvenSignsAroundARootAreThePlainLoopsSigns)
 {
     std::mt19937_64 rng(4242);
     int proven = 0, checked = 0;
+    long searched = 0;  // signs the searches took from a proof
     for (int set = 0; set < 200; ++set) {
         const counts c = fromrecord(*randomdata(rng)->data);
         const problem pr = set % 2 == 0 ? wholeof(c) : randomproblem(c, rng);
-        const fitresult root = fit(pr, false);
+        // The search itself takes its last signs from the proof, and finds
+        // the plain loops' root.
+        engine whole;
+        prepare(whole, pr);
+        const fitresult root = fit(whole, false);
+        ASSERT_EQ(root.end, plainfit(pr).end) << "set " << set;
+        ASSERT_EQ(root.theta, plainfit(pr).theta) << "set " << set;
+        searched += whole.certsigns;
         if (root.end != fitend::root)
             continue;
         for (const double off : {-0.3, -1e-2, -1e-3, -1e-5, 1e-5, 1e-4, 1e-2, 0.5}) {
@@ -380,7 +390,9 @@ TEST(Engine, ProvenSignsAroundARootAreThePlainLoopsSigns)
         }
     }
     EXPECT_GT(proven, 400);
+    EXPECT_GT(searched, 200);
     RecordProperty("certificates", proven);
+    RecordProperty("signs of the searches from a proof", static_cast<int>(searched));
     RecordProperty("signs checked", checked);
 }
 
