@@ -443,8 +443,9 @@ std::pair<double, double> parts8base(const engine& e, float theta)
     lanes8 value, size;
     const u8 nosign = {0x7fffffffu, 0x7fffffffu, 0x7fffffffu, 0x7fffffffu,
                        0x7fffffffu, 0x7fffffffu, 0x7fffffffu, 0x7fffffffu};
-    for (std::size_t q0 = 0; q0 < n; q0 += 8 * FLUSH) {
-        const std::size_t end = std::min(n, q0 + 8 * FLUSH);
+    constexpr std::size_t BLOCK = std::size_t{8} * FLUSH;  // terms between two flushes
+    for (std::size_t q0 = 0; q0 < n; q0 += BLOCK) {
+        const std::size_t end = std::min(n, q0 + BLOCK);
         for (std::size_t q = q0; q < end; q += 8) {
             f8 cq, wq;
             std::memcpy(&cq, c + q, sizeof cq);
